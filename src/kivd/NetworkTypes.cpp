@@ -38,11 +38,12 @@ static QVariant unwrapBusVariant(const QVariant &value)
 
 QVariantMap variantToMap(const QVariant &value)
 {
-    if (value.userType() != qMetaTypeId<QDBusArgument>())
-        return value.toMap();
+    const QVariant unwrapped = unwrapBusVariant(value);
+    if (unwrapped.userType() != qMetaTypeId<QDBusArgument>())
+        return unwrapped.toMap();
 
     // A nested dictionary arrives marshalled; only string keys make a string-keyed map.
-    const QDBusArgument argument = value.value<QDBusArgument>();
+    const QDBusArgument argument = unwrapped.value<QDBusArgument>();
     QVariantMap map;
     if (argument.currentType() != QDBusArgument::MapType || !argument.currentSignature().startsWith(QLatin1String("a{s")))
         return map;

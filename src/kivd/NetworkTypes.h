@@ -27,8 +27,8 @@ QString securityTypeToString(SecurityType type);
 // Channel reported with a scan result for a centre frequency in MHz; 0 when outside the known bands.
 int frequencyToScanChannel(int frequency);
 
-// A string-keyed map from a variant that holds either a map or a marshalled bus dictionary;
-// anything else gives the empty map.
+// A string-keyed map from a variant that holds a map or a marshalled bus dictionary with string
+// keys, possibly wrapped in a bus variant; anything else gives the empty map.
 QVariantMap variantToMap(const QVariant &value);
 
 } // namespace NetworkTypes
