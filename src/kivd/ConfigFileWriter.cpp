@@ -16,8 +16,9 @@ static QString resolvePath(const QString &path)
     char resolved[PATH_MAX];
     if (realpath(path.toLocal8Bit().constData(), resolved))
         return QString::fromLocal8Bit(resolved);
+    const int error = errno;
     kivWarning() << "Couldn't get realpath for " << '"' << path << '"'
-                 << ", continuing anyway! (error was " << strerror(errno) << ")";
+                 << ", continuing anyway! (error was " << strerror(error) << ")";
     return path;
 }
 
@@ -47,8 +48,9 @@ ConfigFileWriter::~ConfigFileWriter()
     const QByteArray from = m_file.fileName().toUtf8();
     const QByteArray to = m_path.toUtf8();
     if (rename(from.constData(), to.constData()) != 0) {
+        const int error = errno;
         kivCritical() << "Couldn't rename " << '"' << m_file.fileName() << '"' << " to " << '"' << m_path << '"'
-                      << ", continuing anyway! (error was " << strerror(errno) << ")";
+                      << ", continuing anyway! (error was " << strerror(error) << ")";
     }
 }
 
