@@ -25,7 +25,8 @@ void KivProcess::execute(const QString &program, const QStringList &arguments)
     process.waitForFinished(FinishTimeoutMs);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
-        process.waitForFinished(0);
+        // SIGKILL cannot be caught: reaping it collects its last output and leaves nothing running.
+        process.waitForFinished(KillTimeoutMs);
         kivCritical() << "KivProcess: " << quoted << " timed out, SIGKILL sent!";
         kivCritical() << "KivProcess output: " << QString::fromLocal8Bit(process.readAll()).trimmed();
         return;

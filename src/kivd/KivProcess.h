@@ -13,4 +13,5 @@ public:
 
     static constexpr int StartTimeoutMs = 1000;
     static constexpr int FinishTimeoutMs = 5000;
+    static constexpr int KillTimeoutMs = 1000;
 };

@@ -38,7 +38,10 @@ constexpr const char *baseName(const char *path)
 
 // Stream-style logging with the "file:line " prefix; debug messages are not composed at level 0.
 #define KIV_LOG_PREFIX(stream) stream.nospace().noquote() << KivLog::baseName(__FILE__) << ':' << __LINE__ << ' '
-#define kivDebug() if (KivLog::debugLevel <= 0) {} else KIV_LOG_PREFIX(qDebug())
+// A one-pass loop rather than if/else, so that "if (x) kivDebug() << ...;" has no dangling else.
+#define kivDebug() \
+    for (bool kivDebugEnabled = KivLog::debugLevel > 0; kivDebugEnabled; kivDebugEnabled = false) \
+        KIV_LOG_PREFIX(qDebug())
 #define kivInfo() KIV_LOG_PREFIX(qInfo())
 #define kivWarning() KIV_LOG_PREFIX(qWarning())
 #define kivCritical() KIV_LOG_PREFIX(qCritical())

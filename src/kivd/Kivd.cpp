@@ -1,0 +1,54 @@
+#include "KivProcess.h"
+#include "KivdOptions.h"
+#include "LogHandler.h"
+#include "TavuStacktrace.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void printHelp()
+{
+    const QByteArray text = Kivd::helpText().toUtf8();
+    fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+    fflush(stdout);
+}
+
+// Kills what an earlier run left behind and takes every known interface down, one command at a time.
+void cleanUp(const KivdOptions &options)
+{
+    for (const KivdCommand &command : Kivd::cleanupCommands(options))
+        KivProcess::execute(command.program, command.arguments);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    tavuStacktrace::install();
+    KivLog::install();
+
+    kivInfo() << "kivd version: " << KIVD_VERSION;
+    kivInfo() << "Network connection daemon for wired, wireless and soft access-point interfaces";
+
+    KivLog::debugLevel = 0;
+    setenv("PATH", "/sbin:/bin:/usr/sbin:/usr/bin", 0);
+
+    const KivdOptions options = KivdOptions::parse(app.arguments().mid(1));
+    if (options.outcome == KivdOptions::Outcome::ShowHelp)
+        printHelp();
+    if (options.outcome != KivdOptions::Outcome::Run)
+        return options.exitStatus();
+    if (options.debug)
+        KivLog::debugLevel = 1;
+
+    if (!options.monitor)
+        cleanUp(options);
+
+    kivInfo() << "Manager not available in this build, exiting.";
+    return 0;
+}

@@ -1,0 +1,180 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QVector>
+
+#include <cstdlib>
+
+// Records every log message of this process while it is alive (the test's own handler is set aside).
+class LogRecorder
+{
+public:
+    struct Entry
+    {
+        QtMsgType type;
+        QString text;
+    };
+
+    LogRecorder()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(record);
+    }
+    ~LogRecorder()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    LogRecorder(const LogRecorder &) = delete;
+    LogRecorder &operator=(const LogRecorder &) = delete;
+
+    QVector<Entry> entries() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_entries;
+    }
+
+    void clear()
+    {
+        QMutexLocker locker(&m_mutex);
+        m_entries.clear();
+    }
+
+    // "LEVEL text" per message, with the "file.cpp:NN " prefix of sourceFile reduced to "file.cpp ".
+    QStringList lines() const
+    {
+        QStringList result;
+        for (const Entry &entry : entries())
+            result << typeName(entry.type) + QLatin1Char(' ') + withoutLineNumber(entry.text);
+        return result;
+    }
+
+    static QString withoutLineNumber(QString text)
+    {
+        static const QRegularExpression prefix(QStringLiteral("^([\\w.]+\\.cpp):\\d+ "));
+        return text.replace(prefix, QStringLiteral("\\1 "));
+    }
+
+    static QString typeName(QtMsgType type)
+    {
+        switch (type) {
+        case QtDebugMsg: return QStringLiteral("DEBUG");
+        case QtInfoMsg: return QStringLiteral("INFO");
+        case QtWarningMsg: return QStringLiteral("WARN");
+        case QtCriticalMsg: return QStringLiteral("ERROR");
+        case QtFatalMsg: return QStringLiteral("FATAL");
+        }
+        return QStringLiteral("UNKNOWN");
+    }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        LogRecorder *recorder = s_current;
+        {
+            QMutexLocker locker(&recorder->m_mutex);
+            recorder->m_entries.append({type, text});
+        }
+        if (type == QtFatalMsg)
+            abort();
+    }
+
+    static inline LogRecorder *s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable QMutex m_mutex;
+    QVector<Entry> m_entries;
+};
+
+// One log line as written to standard output.
+struct LogLine
+{
+    QString date;
+    QString time;
+    qint64 pid = 0;
+    qint64 tid = 0;
+    QString level;
+    QString file; // empty for messages without the source-location prefix
+    QString text; // after the prefix
+
+    static const QRegularExpression &pattern()
+    {
+        static const QRegularExpression line(QStringLiteral(
+            "^(\\d{8}) (\\d{2}:\\d{2}:\\d{2}\\.\\d{3}) \\[(\\d+)\\.(\\d+)\\] (DEBUG|INFO|WARN|ERROR|FATAL) (.*)$"));
+        return line;
+    }
+
+    // Parses a line; returns false for anything that is not a log line.
+    static bool parse(const QString &raw, LogLine *out)
+    {
+        const QRegularExpressionMatch match = pattern().match(raw);
+        if (!match.hasMatch())
+            return false;
+        out->date = match.captured(1);
+        out->time = match.captured(2);
+        out->pid = match.captured(3).toLongLong();
+        out->tid = match.captured(4).toLongLong();
+        out->level = match.captured(5);
+        static const QRegularExpression prefix(QStringLiteral("^([\\w.]+\\.cpp):\\d+ (.*)$"));
+        const QRegularExpressionMatch located = prefix.match(match.captured(6));
+        out->file = located.hasMatch() ? located.captured(1) : QString();
+        out->text = located.hasMatch() ? located.captured(2) : match.captured(6);
+        return true;
+    }
+};
+
+// A finished child process and what it wrote on standard output.
+struct ChildRun
+{
+    bool finished = false;
+    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+    int exitCode = -1;
+    qint64 pid = 0;
+    QByteArray output;
+    QStringList lines;
+
+    // Log lines as "LEVEL file text" ("LEVEL text" without prefix); other lines unchanged.
+    QStringList normalized() const
+    {
+        QStringList result;
+        for (const QString &raw : lines) {
+            LogLine line;
+            if (!LogLine::parse(raw, &line))
+                result << raw;
+            else if (line.file.isEmpty())
+                result << line.level + QLatin1Char(' ') + line.text;
+            else
+                result << line.level + QLatin1Char(' ') + line.file + QLatin1Char(' ') + line.text;
+        }
+        return result;
+    }
+
+    static ChildRun run(const QString &program, const QStringList &arguments,
+                        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                        int timeoutMs = 30000)
+    {
+        ChildRun result;
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(program, arguments);
+        if (!process.waitForStarted(timeoutMs))
+            return result;
+        result.pid = process.processId();
+        result.finished = process.waitForFinished(timeoutMs);
+        if (!result.finished) {
+            process.kill();
+            process.waitForFinished(timeoutMs);
+        }
+        result.exitStatus = process.exitStatus();
+        result.exitCode = process.exitCode();
+        result.output = process.readAllStandardOutput();
+        result.lines = QString::fromUtf8(result.output).split(QLatin1Char('\n'));
+        if (!result.lines.isEmpty() && result.lines.constLast().isEmpty())
+            result.lines.removeLast();
+        return result;
+    }
+};
