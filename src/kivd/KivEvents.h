@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InterfaceName.h"
+#include "WirelessNetwork.h"
 
 #include <QAbstractTransition>
 #include <QEvent>
@@ -99,6 +100,7 @@ KIV_EVENT_WITH_VALUE(InterfaceAdded, InterfaceName)
 KIV_EVENT_WITH_VALUE(InterfaceRemoved, InterfaceName)
 KIV_EVENT(InterfaceStopped)
 KIV_EVENT(InterfaceStarted)
+KIV_EVENT_WITH_VALUE(Enable, QSet<WirelessNetwork>)
 KIV_EVENT(Disable)
 KIV_EVENT(Activate)
 KIV_EVENT(Reload)

@@ -89,6 +89,11 @@ private slots:
         const WirelessEvent::StopSoftAp stop(InterfaceName(QStringLiteral("uap0")));
         QCOMPARE(stop.value(), InterfaceName(QStringLiteral("uap0")));
         QCOMPARE(stop.type(), WirelessEvent::StopSoftAp::type());
+        const QSet<WirelessNetwork> networks{WirelessNetwork(Ssid::fromString(QStringLiteral("home")), SecurityType::WpaPsk,
+                                                             QStringLiteral("secret123"), 2)};
+        const WirelessEvent::Enable enable(networks);
+        QCOMPARE(enable.value(), networks);
+        QCOMPARE(KivEvents::eventName(WirelessEvent::Enable::type()), QStringLiteral("Enable"));
         const ManagerEvent::WpsPin pin(QStringLiteral("12345670"));
         QCOMPARE(pin.value(), QStringLiteral("12345670"));
     }
