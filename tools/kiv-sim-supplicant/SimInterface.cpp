@@ -522,6 +522,7 @@ void SimInterface::removeNetworkObject(int id)
     if (path == m_currentNetwork) {
         m_plan->clear();
         markDisconnected(ReasonLocallyLeaving);
+        QTimer::singleShot(m_world->timing.stepMs, this, &SimInterface::reconsider);
     }
     m_networks.remove(id);
     m_bus->emitSignal(m_path, SimNames::interfaceInterface, QStringLiteral("NetworkRemoved"),
