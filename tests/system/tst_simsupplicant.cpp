@@ -425,7 +425,7 @@ void TestSimSupplicant::secondScanWhileScanningIsRejected()
     QDBusPendingReply<> second = interface.Scan(args);
     second.waitForFinished();
     QVERIFY(!first.isError());
-    QCOMPARE(second.error().name(), QStringLiteral("fi.w1.wpa_supplicant1.UnknownError"));
+    QCOMPARE(second.error().name(), QStringLiteral("fi.w1.wpa_supplicant1.Interface.ScanError"));
     QDBusPendingReply<> badType = interface.Scan({{QStringLiteral("Type"), QStringLiteral("fast")}});
     badType.waitForFinished();
     QCOMPARE(badType.error().name(), QStringLiteral("fi.w1.wpa_supplicant1.InvalidArgs"));

@@ -25,6 +25,7 @@ const QString errorNotConnected = QStringLiteral("fi.w1.wpa_supplicant1.NotConne
 const QString errorNetworkUnknown = QStringLiteral("fi.w1.wpa_supplicant1.NetworkUnknown");
 const QString errorBlobExists = QStringLiteral("fi.w1.wpa_supplicant1.BlobExists");
 const QString errorBlobUnknown = QStringLiteral("fi.w1.wpa_supplicant1.BlobUnknown");
+const QString errorScan = QStringLiteral("fi.w1.wpa_supplicant1.Interface.ScanError");
 const QString errorDBusInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
 const QString errorDBusFailed = QStringLiteral("org.freedesktop.DBus.Error.Failed");
 

@@ -247,12 +247,14 @@ SimResult SimInterface::scan(const QVariantMap &args)
     if (!unknown.isEmpty())
         return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Unknown argument %1").arg(unknown));
     const QString type = args.value(QStringLiteral("Type")).toString();
+    if (type.isEmpty())
+        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Scan type not specified"));
     if (type != QLatin1String("active") && type != QLatin1String("passive"))
-        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Wrong scan type: %1").arg(type));
+        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Wrong scan type"));
     if (type == QLatin1String("passive") && args.contains(QStringLiteral("SSIDs")))
         return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("You can specify only Channels in passive scan"));
     if (m_scanning)
-        return SimResult::failure(SimNames::errorUnknown, QStringLiteral("Scan request rejected"));
+        return SimResult::failure(SimNames::errorScan, QStringLiteral("Scan request rejected"));
     for (const QVariant &ssid : args.value(QStringLiteral("SSIDs")).toList())
         m_probeSsids.append(ssid.toByteArray());
     startScan();
@@ -274,7 +276,6 @@ SimResult SimInterface::signalPoll() const
     poll.insert(QStringLiteral("noise"), -92);
     poll.insert(QStringLiteral("frequency"), static_cast<uint>(ap->frequency));
     poll.insert(QStringLiteral("width"), QStringLiteral("20 MHz"));
-    poll.insert(QStringLiteral("center-frq1"), static_cast<int>(ap->frequency));
     return SimResult::success({poll});
 }
 
@@ -302,6 +303,8 @@ SimResult SimInterface::addNetwork(const QVariantMap &args)
 
 SimResult SimInterface::removeNetwork(const QString &path)
 {
+    if (!path.startsWith(m_path + QStringLiteral("/Networks/")))
+        return SimResult::failure(SimNames::errorInvalidArgs, path);
     const int id = networkId(path);
     if (id < 0)
         return SimResult::failure(SimNames::errorNetworkUnknown, QStringLiteral("There is no such a network in this interface."));
@@ -319,6 +322,8 @@ SimResult SimInterface::removeAllNetworks()
 
 SimResult SimInterface::selectNetwork(const QString &path)
 {
+    if (!path.startsWith(m_path + QStringLiteral("/Networks/")))
+        return SimResult::failure(SimNames::errorInvalidArgs, path);
     const int id = networkId(path);
     if (id < 0)
         return SimResult::failure(SimNames::errorNetworkUnknown, QStringLiteral("There is no such a network in this interface."));
@@ -403,7 +408,7 @@ SimResult SimInterface::flushBss(uint age)
 SimResult SimInterface::abortScan()
 {
     if (!m_scanning)
-        return SimResult::failure(SimNames::errorUnknown, QStringLiteral("Abort failed or no scan in progress"));
+        return SimResult::failure(SimNames::errorScan, QStringLiteral("Abort failed or no scan in progress"));
     m_scanTimer.stop();
     m_scanning = false;
     m_probeSsids.clear();

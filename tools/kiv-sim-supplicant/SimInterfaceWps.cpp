@@ -28,18 +28,25 @@ SimResult SimInterface::wpsStart(const QVariantMap &args)
     const QString unknown = unknownKey(args, {QStringLiteral("Role"), QStringLiteral("Type"), QStringLiteral("Pin"),
                                               QStringLiteral("Bssid"), QStringLiteral("P2PDeviceAddress")});
     if (!unknown.isEmpty())
-        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Invalid argument %1").arg(unknown));
+        return SimResult::failure(SimNames::errorInvalidArgs, unknown);
     const QString role = args.value(QStringLiteral("Role")).toString();
+    const QString type = args.value(QStringLiteral("Type")).toString();
+    const QByteArray bssid = args.value(QStringLiteral("Bssid")).toByteArray();
+    if (!role.isEmpty() && role != QLatin1String("enrollee") && role != QLatin1String("registrar"))
+        return SimResult::failure(SimNames::errorInvalidArgs, role);
+    if (!type.isEmpty() && type != QLatin1String("pbc") && type != QLatin1String("pin"))
+        return SimResult::failure(SimNames::errorInvalidArgs, type);
+    if (args.contains(QStringLiteral("Bssid")) && bssid.size() != 6)
+        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Bssid is wrong length"));
     if (role.isEmpty())
         return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Role not specified"));
-    if (role != QLatin1String("enrollee"))
-        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Only the enrollee role is available"));
-    const QString type = args.value(QStringLiteral("Type")).toString();
-    if (type != QLatin1String("pbc") && type != QLatin1String("pin"))
+    if (role == QLatin1String("registrar")) {
+        if (!args.contains(QStringLiteral("Pin")))
+            return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Pin required for registrar role."));
+        return SimResult::failure(SimNames::errorUnknown, QStringLiteral("WPS start failed"));
+    }
+    if (type.isEmpty())
         return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Type not specified"));
-    const QByteArray bssid = args.value(QStringLiteral("Bssid")).toByteArray();
-    if (args.contains(QStringLiteral("Bssid")) && bssid.size() != 6)
-        return SimResult::failure(SimNames::errorInvalidArgs, QStringLiteral("Invalid Bssid"));
 
     QVariantMap output;
     QString pin = args.value(QStringLiteral("Pin")).toString();

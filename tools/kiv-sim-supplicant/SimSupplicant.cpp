@@ -44,7 +44,7 @@ SimResult SimSupplicant::setRootProperty(const QString &name, const QVariant &va
     const QStringList levels{QStringLiteral("msgdump"), QStringLiteral("debug"), QStringLiteral("info"),
                              QStringLiteral("warning"), QStringLiteral("error")};
     if (name != QLatin1String("DebugLevel") || !levels.contains(value.toString()))
-        return SimResult::failure(SimNames::errorDBusInvalidArgs, QStringLiteral("wrong debug level value"));
+        return SimResult::failure(SimNames::errorDBusFailed, QStringLiteral("wrong debug level value"));
     m_debugLevel = value.toString();
     publish();
     return SimResult::success();
