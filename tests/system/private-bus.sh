@@ -15,6 +15,13 @@ if [ "$$" -ne 1 ]; then
     echo "private-bus: refusing to run outside a private PID namespace" >&2
     exit 1
 fi
+# Whatever the caller set up, the mounts below go into a mount namespace of our own.
+if [ -z "${KIV_PRIVATE_MOUNTS:-}" ]; then
+    if [ -n "$with_wpa" ]; then
+        set -- --wpa-supplicant "$@"
+    fi
+    KIV_PRIVATE_MOUNTS=1 exec unshare --mount --propagation private sh "$0" "$@"
+fi
 if [ -n "$with_wpa" ] && ip -o link show | grep -qv ': lo:'; then
     echo "private-bus: refusing to run wpa_supplicant in a network namespace that has links" >&2
     exit 1
