@@ -1,8 +1,8 @@
 #!/bin/sh
 # Runs a test program against a private dbus-daemon acting as the system bus; with
 # --wpa-supplicant also against Debian's wpa_supplicant on a veth pair made for the run.
-# It must be the first process of throwaway PID and mount namespaces (the CTest entries start it
-# through unshare), and with --wpa-supplicant also of an empty network namespace.
+# It must be the first process of a throwaway PID namespace (the CTest entries start it through
+# unshare), with --wpa-supplicant also of an empty network namespace; it takes its own mount namespace.
 set -eu
 
 with_wpa=
@@ -27,9 +27,10 @@ if [ -n "$with_wpa" ] && ip -o link show | grep -qv ': lo:'; then
     exit 1
 fi
 
-# A private /tmp: the bus socket, logs and the test's own files vanish with the mount namespace.
-mount -t tmpfs -o mode=1777 kiv-private-tmp /tmp
-dir=$(mktemp -d /tmp/kiv-private-bus.XXXXXX)
+# The bus socket, logs and the test's own temporary files live on a tmpfs seen only in here.
+dir=$(mktemp -d "${TMPDIR:-/tmp}/kiv-private-bus.XXXXXX")
+mount -t tmpfs -o mode=0700 kiv-private-bus "$dir"
+export TMPDIR="$dir"
 pids=""
 
 cleanup() {
@@ -43,7 +44,8 @@ cleanup() {
     if [ -n "$with_wpa" ]; then
         ip link del kivsup0 2>/dev/null || true
     fi
-    rm -rf "$dir"
+    umount "$dir" 2>/dev/null || true
+    rmdir "$dir" 2>/dev/null || true
     exit "$status"
 }
 trap cleanup EXIT
