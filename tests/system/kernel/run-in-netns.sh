@@ -22,10 +22,15 @@ dev_if=kivdev0
 lan_if=kivlan0
 work=$(mktemp -d /tmp/kivk-XXXXXX)
 dnsmasq_pid=""
+test_pid=""
 
 cleanup() {
     status=$?
     trap - EXIT INT TERM
+    if [ -n "$test_pid" ]; then
+        kill "$test_pid" 2>/dev/null || true
+        wait "$test_pid" 2>/dev/null || true
+    fi
     if [ -n "$dnsmasq_pid" ]; then
         kill "$dnsmasq_pid" 2>/dev/null || true
         wait "$dnsmasq_pid" 2>/dev/null || true
@@ -73,8 +78,11 @@ ip netns exec "$dev_ns" unshare --mount --propagation private sh -c '
     mkdir "$KIV_TEST_WORK/etc/upper" "$KIV_TEST_WORK/etc/work"
     mount -t overlay kivk-etc -o lowerdir=/etc,upperdir="$KIV_TEST_WORK/etc/upper",workdir="$KIV_TEST_WORK/etc/work" /etc
     exec "$@"
-' run-in-netns "$@"
+' run-in-netns "$@" &
+test_pid=$!
+wait "$test_pid"
 status=$?
+test_pid=""
 set -e
 if [ "$status" -ne 0 ] && [ -s "$work/dnsmasq.log" ]; then
     echo "--- dnsmasq log" >&2
