@@ -27,6 +27,7 @@ public:
     // Per interface: not running, running without an IPv4 address, running with one.
     enum State { NotRunning = 0, RunningWithoutIpv4 = 1, RunningWithIpv4 = 2 };
     enum class Report { Nothing, Connected, Disconnected };
+    Q_ENUM(Report)
     struct Recheck
     {
         int state;
