@@ -31,6 +31,11 @@ QString KivSandbox::toolPath()
     return QStringLiteral(KIV_SANDBOX_TOOL);
 }
 
+QString KivSandbox::kivdPath()
+{
+    return QStringLiteral(KIV_SANDBOX_KIVD);
+}
+
 QString KivSandbox::programDir()
 {
     return QStringLiteral(KIV_SANDBOX_PROGRAM_DIR);
@@ -179,6 +184,11 @@ QProcess *KivSandbox::startAndWaitForBusName(const QString &program, const QStri
         + QString::fromUtf8(process->readAll());
     stop(process, 2000);
     return nullptr;
+}
+
+QProcess *KivSandbox::startKivd(const QStringList &arguments, int timeoutMs)
+{
+    return startAndWaitForBusName(kivdPath(), arguments, QStringLiteral("com.tarvel.kiv"), timeoutMs);
 }
 
 bool KivSandbox::waitForBusName(const QString &busName, int timeoutMs, QProcess *process)

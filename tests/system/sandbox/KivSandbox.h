@@ -53,6 +53,8 @@ public:
                                      int timeoutMs = 10000);
     // Waits for an owner of busName on the sandbox bus; gives up early when process ends.
     bool waitForBusName(const QString &busName, int timeoutMs = 10000, QProcess *process = nullptr);
+    // Starts this build's kivd inside the device and waits for "com.tarvel.kiv" on the sandbox bus.
+    QProcess *startKivd(const QStringList &arguments = {}, int timeoutMs = 10000);
     // SIGTERM, then SIGKILL after timeoutMs; true when the process ended after SIGTERM.
     bool stop(QProcess *process, int timeoutMs = 5000);
 
@@ -75,6 +77,7 @@ public:
     bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {});
 
     static QString toolPath();
+    static QString kivdPath();
     // Directory of the sandbox's programs (kiv-bus-probe, the doubles) and of its scripts.
     static QString programDir();
     static QString scriptDir();

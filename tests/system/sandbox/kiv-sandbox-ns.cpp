@@ -365,10 +365,7 @@ int exitLikeChild(int status)
 
 [[noreturn]] void execInDevice(const Sandbox &sb, const EnterOptions &o, const NsId &device, const NsId &root, int statusFd)
 {
-    if (o.pidFile.empty())
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-    else
-        setsid();
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     NsId self;
     int code = -1;
     if (!nsOfPath("/proc/self/ns/net", &self) || self != device || self == root) {
@@ -389,6 +386,58 @@ int exitLikeChild(int status)
     if (write(statusFd, &code, sizeof code) != sizeof code)
         _exit(126);
     _exit(code < 0 ? 126 : 127);
+}
+
+// What a background launcher reports once its program runs (code 0) or failed to start.
+struct Launched
+{
+    pid_t pid;
+    int code;
+};
+
+// Forks the program into the device, forwards signals to it and ends the way it ends.
+int launch(const Sandbox &sb, const EnterOptions &o, const NsId &device, const NsId &root, int reportFd)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = forwardSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : ForwardedSignals)
+        sigaction(sig, &sa, nullptr);
+    int status[2];
+    if (pipe2(status, O_CLOEXEC) != 0)
+        die(failed("pipe"));
+    const pid_t child = fork();
+    if (child < 0)
+        die(failed("fork"));
+    if (child == 0) {
+        close(status[0]);
+        execInDevice(sb, o, device, root, status[1]);
+    }
+    g_child = child;
+    close(status[1]);
+    int code = 0;
+    ssize_t n;
+    do {
+        n = read(status[0], &code, sizeof code);
+    } while (n < 0 && errno == EINTR);
+    const Launched launched{child, n == sizeof code ? (code > 0 ? 127 : 126) : 0};
+    if (reportFd >= 0) {
+        if (write(reportFd, &launched, sizeof launched) != sizeof launched)
+            kill(child, SIGKILL);
+        close(reportFd);
+    }
+    if (launched.code != 0) {
+        waitpid(child, nullptr, 0);
+        if (code > 0)
+            fprintf(stderr, "kiv-sandbox-ns: cannot run %s: %s\n", o.argv[0], strerror(code));
+        return launched.code;
+    }
+    int st = 0;
+    while (waitpid(child, &st, 0) < 0) {
+        if (errno != EINTR)
+            die(failed("waitpid"));
+    }
+    return exitLikeChild(st);
 }
 
 int runEnter(const std::string &dir, EnterOptions o)
@@ -416,53 +465,41 @@ int runEnter(const std::string &dir, EnterOptions o)
     char cwd[PATH_MAX];
     if (!getcwd(cwd, sizeof cwd))
         strcpy(cwd, "/");
-    if (setns(netFd, CLONE_NEWNET) != 0 || setns(utsFd, CLONE_NEWUTS) != 0 || setns(pidFd, CLONE_NEWPID) != 0
-        || setns(mntFd, CLONE_NEWNS) != 0) {
-        die(failed("cannot enter device " + sb.get("SB_NS_DEVICE")));
-    }
-    if (chdir(cwd) != 0 && chdir("/") != 0)
-        die(failed("chdir"));
-
-    struct sigaction sa = {};
-    sa.sa_handler = forwardSignal;
-    sigemptyset(&sa.sa_mask);
+    const auto enterDevice = [&] {
+        if (setns(netFd, CLONE_NEWNET) != 0 || setns(utsFd, CLONE_NEWUTS) != 0 || setns(pidFd, CLONE_NEWPID) != 0
+            || setns(mntFd, CLONE_NEWNS) != 0) {
+            die(failed("cannot enter device " + sb.get("SB_NS_DEVICE")));
+        }
+        if (chdir(cwd) != 0 && chdir("/") != 0)
+            die(failed("chdir"));
+    };
     if (o.pidFile.empty()) {
-        for (int sig : ForwardedSignals)
-            sigaction(sig, &sa, nullptr);
+        enterDevice();
+        return launch(sb, o, device, root, -1);
     }
-    int status[2];
-    if (pipe2(status, O_CLOEXEC) != 0)
+
+    // A detached program keeps a waiting parent of its own in the background, outside the device's
+    // PID namespace, so that it is reaped at once when it ends.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
         die(failed("pipe"));
-    const pid_t child = fork();
-    if (child < 0)
+    const pid_t keeper = fork();
+    if (keeper < 0)
         die(failed("fork"));
-    if (child == 0) {
-        close(status[0]);
-        execInDevice(sb, o, device, root, status[1]);
+    if (keeper == 0) {
+        close(report[0]);
+        setsid();
+        enterDevice();
+        _exit(launch(sb, o, device, root, report[1]));
     }
-    g_child = child;
-    close(status[1]);
-    int code = 0;
-    ssize_t n;
-    do {
-        n = read(status[0], &code, sizeof code);
-    } while (n < 0 && errno == EINTR);
-    if (n == sizeof code) {
-        waitpid(child, nullptr, 0);
-        if (code > 0)
-            fprintf(stderr, "kiv-sandbox-ns: cannot run %s: %s\n", o.argv[0], strerror(code));
-        return code > 0 ? 127 : 126;
+    close(report[1]);
+    Launched launched;
+    if (read(report[0], &launched, sizeof launched) != sizeof launched || launched.code != 0) {
+        waitpid(keeper, nullptr, 0);
+        return 127;
     }
-    if (!o.pidFile.empty()) {
-        writePidFile(o.pidFile, child);
-        return 0;
-    }
-    int st = 0;
-    while (waitpid(child, &st, 0) < 0) {
-        if (errno != EINTR)
-            die(failed("waitpid"));
-    }
-    return exitLikeChild(st);
+    writePidFile(o.pidFile, launched.pid);
+    return 0;
 }
 
 [[noreturn]] void usage()

@@ -80,13 +80,15 @@ in_ns() {
     nsenter --net="/run/netns/$ns" -- "$@"
 }
 
-# Start time of a process in clock ticks, which tells a live owner from a reused process id.
+# Start time of a live process in clock ticks, which tells it from a later one with the same id;
+# empty for a process that is gone or a zombie.
 proc_start() {
     local stat
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
     stat=${stat##*) }
     # shellcheck disable=SC2086
     set -- $stat
+    [ "$1" != Z ] || return 0
     echo "${20}"
 }
 
@@ -130,9 +132,18 @@ no_pids() {
     [ -z "$(netns_pids "$@")" ]
 }
 
+# Processes leave their namespaces early while exiting; wait until they are really gone.
+all_gone() {
+    local pid
+    for pid in "$@"; do
+        [ -z "$(proc_start "$pid")" ] || return 1
+    done
+}
+
 teardown() {
-    local id=$1 dir=$SB_ROOT/$1 pid sig pids
+    local id=$1 dir=$SB_ROOT/$1 pid sig pids seen
     local spaces=("$id-dev" "$id-wired" "$id-wifi" "$id-sta")
+    seen=$(netns_pids "${spaces[@]}" | tr '\n' ' ')
     if [ -r "$dir/init.pid" ]; then
         pid=$(cat "$dir/init.pid")
         # The device init takes the whole device PID namespace with it.
@@ -141,12 +152,15 @@ teardown() {
         fi
     fi
     for sig in TERM KILL; do
-        pids=$(netns_pids "${spaces[@]}" | sort -u | tr '\n' ' ')
+        pids=$(netns_pids "${spaces[@]}" | tr '\n' ' ')
         [ -n "${pids// /}" ] || break
+        seen+=" $pids"
         # shellcheck disable=SC2086
         kill -"$sig" $pids 2>/dev/null || true
         wait_for 30 no_pids "${spaces[@]}" || true
     done
+    # shellcheck disable=SC2086
+    wait_for 50 all_gone $seen || note "processes of $id did not end: $seen"
     for ns in "${spaces[@]}"; do
         if [ -e "/run/netns/$ns" ]; then
             ip netns del "$ns" 2>/dev/null || note "cannot delete namespace $ns"
@@ -205,6 +219,7 @@ cmd_down() {
         read -r pid start <"$SB_ROOT/$id/guard" || true
         if alive "$pid" "${start:-}"; then
             kill -TERM -- "-$pid" 2>/dev/null || true
+            wait_for 30 all_gone "$pid" || true
         fi
     fi
     teardown "$id"
@@ -291,7 +306,7 @@ lan_start() {
     fi
     args+=("${LAN_OPTIONS[@]}")
     rm -f "$dir/dnsmasq-$lan.pid"
-    in_ns "$LAN_NS" setsid dnsmasq "${args[@]}" </dev/null >>"$dir/dnsmasq-$lan.out" 2>&1 &
+    (exec nsenter --net="/run/netns/$LAN_NS" -- setsid dnsmasq "${args[@]}") </dev/null >>"$dir/dnsmasq-$lan.out" 2>&1 &
 }
 
 lan_wait() {
