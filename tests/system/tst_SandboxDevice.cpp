@@ -14,6 +14,9 @@
 
 namespace {
 
+// Waits end as soon as their condition holds; the limit only matters on a very busy machine.
+const int Patience = 20000;
+
 const QString Nobody = QStringLiteral("--reuid=65534");
 
 QString program(const char *name)
@@ -135,7 +138,7 @@ private slots:
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(reply.arguments().value(0).toString(), QStringLiteral("pong"));
         QVERIFY(sandbox.stop(probe));
-        QTRY_VERIFY(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("org.kivsandbox.Probe")).value());
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("org.kivsandbox.Probe")).value(), Patience);
     }
 
     void waitingForBusNameEndsWhenTheProgramEnds()
@@ -144,6 +147,25 @@ private slots:
         timer.start();
         QVERIFY(!sandbox.startAndWaitForBusName(QStringLiteral("false"), {}, QStringLiteral("org.kivsandbox.Never"), 20000));
         QVERIFY(timer.elapsed() < 10000);
+    }
+
+    void supplicantSlotRunsTheProgramAsWpaSupplicantOnTheBus()
+    {
+        // A stand-in for the simulated supplicant: records its scenario and owns the supplicant's name.
+        const QString fake = sandbox.hostPath("/tmp/fake-supplicant");
+        const QString scenario = sandbox.hostPath("/tmp/scenario.json");
+        QVERIFY(writeFile(scenario, "{}\n"));
+        QVERIFY(writeFile(fake, "#!/bin/sh\necho \"$1\" > /tmp/scenario-seen\n" + program("kiv-bus-probe").toUtf8()
+                                    + " own fi.w1.wpa_supplicant1 &\ntrap 'kill $!; exit 0' TERM\nwait\n"));
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY2(sandbox.startSupplicant(scenario, {}, fake), qPrintable(sandbox.lastError()));
+        QVERIFY(sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value());
+        QCOMPARE(readFile(sandbox.hostPath("/tmp/scenario-seen")).trimmed(), scenario.toUtf8());
+        // The daemon stops the supplicant by name, as on a device.
+        QVERIFY(sandbox.exec({"killall", "wpa_supplicant"}).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value(), Patience);
+        QVERIFY(!sandbox.startSupplicant(scenario, {}, sandbox.hostPath("/tmp/no-such-program")));
+        QVERIFY(sandbox.lastError().contains("no simulated supplicant"));
     }
 
     void busPolicyLetsOnlyRootOwnAndCallTheDaemon_data()
@@ -192,11 +214,11 @@ private slots:
             seen += watch->readAll();
             return seen;
         };
-        QTRY_VERIFY(collect().contains("ready\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("ready\n"), Patience);
         QVERIFY(sandbox.exec({"ip", "link", "add", "kivtest0", "type", "veth", "peer", "name", "kivtest1"}).ok());
-        QTRY_VERIFY(collect().contains("add kivtest0\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("add kivtest0\n"), Patience);
         QVERIFY(sandbox.exec({"ip", "link", "del", "kivtest0"}).ok());
-        QTRY_VERIFY(collect().contains("remove kivtest0\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("remove kivtest0\n"), Patience);
         QVERIFY(seen.contains("add kivtest1\n"));
         QVERIFY(sandbox.stop(watch));
     }
@@ -211,7 +233,7 @@ private slots:
         const KivSandbox::Result offload = sandbox.execIn(KivSandbox::Namespace::Station, {"ethtool", "-k", "sta-uap1"});
         QVERIFY2(offload.output.contains("tx-checksumming: off"), offload.output.constData());
         QVERIFY(sandbox.exec({"ip", "link", "set", "uap1", "up"}).ok());
-        QTRY_COMPARE(deviceOutput({"cat", "/sys/class/net/uap1/carrier"}), QByteArray("1"));
+        QTRY_COMPARE_WITH_TIMEOUT(deviceOutput({"cat", "/sys/class/net/uap1/carrier"}), QByteArray("1"), Patience);
         QCOMPARE(sandbox.exec({"iw", "phy", "phy0", "interface", "add", "uap1", "type", "__ap"}).exitCode, 1);
         QVERIFY(sandbox.exec({"iw", "dev", "uap1", "del"}).ok());
         QVERIFY(!sandbox.exec({"test", "-e", "/sys/class/net/uap1"}).ok());
@@ -258,20 +280,20 @@ private slots:
             out += hostapd->readAll();
             return out;
         };
-        QTRY_VERIFY(collect().contains("uap0: AP-ENABLED\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-ENABLED\n"), Patience);
         QVERIFY(out.contains("Using interface uap0 with hwaddr ") && out.contains(" and ssid \"Kiv Setup\""));
 
         const QString mac = stationMac(QStringLiteral("uap0"));
         QCOMPARE(sandbox.stationJoin(), mac);
-        QTRY_VERIFY(collect().contains("uap0: AP-STA-CONNECTED " + mac.toUtf8() + "\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-CONNECTED " + mac.toUtf8() + "\n"), Patience);
         QCOMPARE(sandbox.stationLeave(), mac);
-        QTRY_VERIFY(collect().contains("uap0: AP-STA-DISCONNECTED " + mac.toUtf8() + "\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-DISCONNECTED " + mac.toUtf8() + "\n"), Patience);
         QCOMPARE(sandbox.stationJoin(QStringLiteral("uap0"), QStringLiteral("02:11:22:33:44:55")), QStringLiteral("02:11:22:33:44:55"));
-        QTRY_VERIFY(collect().contains("uap0: AP-STA-CONNECTED 02:11:22:33:44:55\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-CONNECTED 02:11:22:33:44:55\n"), Patience);
 
         QSignalSpy finished(hostapd, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         hostapd->terminate();
-        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.wait(Patience));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(hostapd->exitStatus(), QProcess::NormalExit);
         QCOMPARE(hostapd->exitCode(), 0);
@@ -321,16 +343,16 @@ private slots:
         QVERIFY(dnsd);
         QByteArray out;
         if (!valid) {
-            QVERIFY(dnsd->waitForFinished(5000));
+            QVERIFY(dnsd->waitForFinished(Patience));
             QCOMPARE(dnsd->exitCode(), 1);
             QVERIFY2(dnsd->readAll().contains(message), message.constData());
             return;
         }
-        QTRY_VERIFY((out += dnsd->readAll()).contains("Accepting UDP packets"));
+        QTRY_VERIFY_WITH_TIMEOUT((out += dnsd->readAll()).contains("Accepting UDP packets"), Patience);
         QVERIFY(out.contains(message));
         QCOMPARE(dnsd->state(), QProcess::Running);
         dnsd->terminate();
-        QVERIFY(dnsd->waitForFinished(5000));
+        QVERIFY(dnsd->waitForFinished(Patience));
         QCOMPARE(dnsd->exitStatus(), QProcess::NormalExit);
         QCOMPARE(dnsd->exitCode(), 0);
     }
@@ -373,8 +395,8 @@ private slots:
             clients << client;
         }
         QByteArray first, second;
-        QTRY_VERIFY_WITH_TIMEOUT((first += clients[0]->readAll()).contains("KIVD_FINISHED"), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT((second += clients[1]->readAll()).contains("KIVD_FINISHED"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((first += clients[0]->readAll()).contains("KIVD_FINISHED"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT((second += clients[1]->readAll()).contains("KIVD_FINISHED"), Patience);
 
         // Each LAN server saw only its own device.
         const auto mac = [](KivSandbox *box) { return box->exec({"cat", "/sys/class/net/eth0/address"}).output.trimmed(); };
@@ -384,7 +406,7 @@ private slots:
 
         // killall in one device reaches only that device's processes.
         QVERIFY(sandbox.exec({"killall", "udhcpc"}).ok());
-        QVERIFY(clients[0]->waitForFinished(5000));
+        QVERIFY(clients[0]->waitForFinished(Patience));
         QCOMPARE(clients[1]->state(), QProcess::Running);
         QVERIFY(other.exec({"pidof", "udhcpc"}).ok());
         QVERIFY(!sandbox.exec({"pidof", "udhcpc"}).ok());

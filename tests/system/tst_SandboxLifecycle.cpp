@@ -11,6 +11,9 @@
 
 namespace {
 
+// Waits end as soon as their condition holds; the limit only matters on a very busy machine.
+const int Patience = 20000;
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -117,15 +120,14 @@ private slots:
         const qint64 guard = readFile("/run/kiv-sandbox/" + sandbox.name + "/guard").split(' ').first().toLongLong();
         QVERIFY(guard > 0);
         QCOMPARE(kill(static_cast<pid_t>(-guard), SIGKILL), 0);
-        QTRY_VERIFY(!running(guard));
+        QTRY_VERIFY_WITH_TIMEOUT(!running(guard), Patience);
         owner.kill();
         QVERIFY(owner.waitForFinished());
-        QVERIFY(sandbox.leftovers().size() >= 7);
 
+        // Any sandbox tool run may sweep it now, this one or that of a test running in parallel.
         const KivSandbox::Result sweep = KivSandbox::run(KivSandbox::toolPath(), {"sweep"});
         QVERIFY2(sweep.ok(), sweep.output.constData());
-        QVERIFY(sweep.output.contains("sweeping " + sandbox.name.toUtf8()));
-        QCOMPARE(sandbox.leftovers(), QStringList());
+        QVERIFY2(sandbox.leftovers().isEmpty(), qPrintable(sandbox.leftovers().join(", ")));
     }
 
     void sweeperSparesSandboxesWhoseOwnerLives()

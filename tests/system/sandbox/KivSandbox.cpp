@@ -52,7 +52,7 @@ KivSandbox::Result KivSandbox::run(const QString &program, const QStringList &ar
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
+    if (!process.waitForStarted(10000)) {
         result.output = process.errorString().toUtf8();
         return result;
     }
@@ -163,7 +163,7 @@ QProcess *KivSandbox::start(const QString &program, const QStringList &arguments
     auto *process = new QProcess(this);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->start(QStringLiteral(KIV_SANDBOX_NS), QStringList{QStringLiteral("enter"), m_dir, QStringLiteral("--"), program} + arguments);
-    if (!process->waitForStarted(5000)) {
+    if (!process->waitForStarted(10000)) {
         m_lastError = process->errorString();
         delete process;
         return nullptr;
@@ -295,9 +295,11 @@ bool KivSandbox::setModuleParameter(const QString &path, const QString &value)
     return tool(QStringLiteral("sysfs"), {path, value}).ok();
 }
 
-bool KivSandbox::startSupplicant(const QString &scenarioFile, const QStringList &arguments)
+bool KivSandbox::startSupplicant(const QString &scenarioFile, const QStringList &arguments, const QString &program)
 {
     QStringList all{scenarioFile};
+    if (!program.isEmpty())
+        all << QStringLiteral("--program") << program;
     if (!arguments.isEmpty())
         all << QStringLiteral("--") << arguments;
     return tool(QStringLiteral("start-supplicant"), all, 60000).ok();

@@ -56,7 +56,7 @@ public:
     // Starts this build's kivd inside the device and waits for "com.tarvel.kiv" on the sandbox bus.
     QProcess *startKivd(const QStringList &arguments = {}, int timeoutMs = 10000);
     // SIGTERM, then SIGKILL after timeoutMs; true when the process ended after SIGTERM.
-    bool stop(QProcess *process, int timeoutMs = 5000);
+    bool stop(QProcess *process, int timeoutMs = 10000);
 
     // Runs a command to its end inside the device, or inside one of the peer namespaces.
     Result exec(const QStringList &command, int timeoutMs = 30000);
@@ -73,8 +73,9 @@ public:
     QString stationLeave(const QString &apInterface = QStringLiteral("uap0"), const QString &mac = {});
     // A driver parameter file at /sys/module/<path> in the device, e.g. "mwifiex/parameters/drcs".
     bool setModuleParameter(const QString &path, const QString &value);
-    // Runs the simulated wpa_supplicant on the sandbox bus and waits for its name.
-    bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {});
+    // Runs the simulated wpa_supplicant (this build's tools/kiv-sim-supplicant unless program is
+    // given) in the device under the name wpa_supplicant and waits for its bus name.
+    bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {}, const QString &program = {});
 
     static QString toolPath();
     static QString kivdPath();

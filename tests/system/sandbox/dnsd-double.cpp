@@ -44,6 +44,11 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: dnsd -c <config-file>\n");
         return 1;
     }
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
     const std::string path = argv[2];
     std::string text;
     if (!SandboxEnv::readFile(path, &text)) {
@@ -76,11 +81,6 @@ int main(int argc, char **argv)
         printf("dnsd: serving %s\n", e.c_str());
     printf("dnsd: Accepting UDP packets on 0.0.0.0:53\n");
 
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
     int sig = 0;
     sigwait(&signals, &sig);
     printf("dnsd: exiting on signal %d\n", sig);

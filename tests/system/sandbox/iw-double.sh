@@ -20,6 +20,7 @@ fail() {
 }
 
 [ -r "$sandbox/env" ] || fail "not inside a sandbox device (no $sandbox/env)"
+# shellcheck disable=SC1091
 . "$sandbox/env"
 
 log "iw $*"

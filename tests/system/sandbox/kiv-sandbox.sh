@@ -52,8 +52,9 @@ require_root() {
 }
 
 require_libexec() {
-    [ -n "$LIBEXEC" ] && [ -x "$LIBEXEC/kiv-sandbox-ns" ] \
-        || die "sandbox programs not found; run the kiv-sandbox wrapper from the build directory"
+    if [ -z "$LIBEXEC" ] || [ ! -x "$LIBEXEC/kiv-sandbox-ns" ]; then
+        die "sandbox programs not found; run the kiv-sandbox wrapper from the build directory"
+    fi
 }
 
 valid_name() {
@@ -228,7 +229,11 @@ cmd_down() {
 cmd_sweep() {
     require_root
     lock
-    sweep_dead "$([ "${1:-}" = --all ] && echo all || true)"
+    if [ "${1:-}" = --all ]; then
+        sweep_dead all
+    else
+        sweep_dead
+    fi
 }
 
 cmd_guard() {
@@ -252,6 +257,7 @@ lan_file() {
     esac
 }
 
+# shellcheck disable=SC2034 # read back through lan_save
 lan_defaults() {
     local ns=$1 ifc=$2 net=$3 net6=$4 domain=$5
     LAN_NS=$ns LAN_IF=$ifc LAN_NET=$net LAN_NET6=$net6
@@ -436,7 +442,7 @@ enter() {
 }
 
 cmd_up() {
-    local owner=$PPID wired_dhcp=on wifi_dhcp=on ra=on script="" hostname=kivdevice id="" dir try ns
+    local owner=$PPID wired_dhcp=on wifi_dhcp=on ra=on script="" hostname=kivdevice id="" dir ns
     while [ $# -gt 0 ]; do
         case $1 in
             --no-dhcp) wired_dhcp=off wifi_dhcp=off; shift; continue ;;
@@ -465,7 +471,7 @@ cmd_up() {
     (lock && sweep_dead)
 
     mkdir -p "$SB_ROOT"
-    for try in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         id=kivsb-$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')
         dir=$SB_ROOT/$id
         mkdir "$dir" 2>/dev/null && break
@@ -636,6 +642,7 @@ cmd_station() {
     fi
     fifo=$SB_DIR/hostapd-$ifc.ctl
     [ -p "$fifo" ] || die "station: no access point is running on $ifc"
+    # shellcheck disable=SC2016 # expanded by the inner shell
     timeout 2 sh -c 'printf "%s %s\n" "$1" "$2" > "$3"' sh "$word" "$mac" "$fifo" \
         || die "station: the access point on $ifc does not listen"
     echo "$mac"
@@ -682,7 +689,9 @@ cmd_start_supplicant() {
     require_root
     require_libexec
     load "$id"
-    [ -n "$program" ] && [ -x "$program" ] || die "start-supplicant: no simulated supplicant at ${program:-<unset>}"
+    if [ -z "$program" ] || [ ! -x "$program" ]; then
+        die "start-supplicant: no simulated supplicant at ${program:-<unset>}"
+    fi
     [ -r "$scenario" ] || die "start-supplicant: cannot read $scenario"
     # Started under the name wpa_supplicant so that the daemon's killall finds it as on a device.
     ln -sfn "$(readlink -f "$program")" "$SB_DIR/wpa_supplicant"
