@@ -32,7 +32,7 @@ const char *const DevicePath = "/usr/sbin:/usr/bin:/sbin:/bin";
 [[noreturn]] void die(const std::string &message)
 {
     fprintf(stderr, "kiv-sandbox-ns: %s\n", message.c_str());
-    exit(1);
+    _exit(1);
 }
 
 std::string failed(const std::string &what)
@@ -507,12 +507,11 @@ int runEnter(const std::string &dir, EnterOptions o)
     fprintf(stderr,
             "usage: kiv-sandbox-ns init <sandbox-dir>\n"
             "       kiv-sandbox-ns enter <sandbox-dir> [--detach <pidfile>] [--setenv KEY=VALUE]... -- <program> [args...]\n");
-    exit(2);
+    _exit(2);
 }
 
-} // namespace
 
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     if (argc < 3)
         usage();
@@ -542,4 +541,15 @@ int main(int argc, char **argv)
     o.argv.assign(argv + i, argv + argc);
     o.argv.push_back(nullptr);
     return runEnter(dir, std::move(o));
+}
+
+} // namespace
+
+// Leaves without exit handlers: once children live in another PID namespace, exit-time tools
+// such as a leak checker's tracer can no longer attach and would hang the process.
+int main(int argc, char **argv)
+{
+    const int code = run(argc, argv);
+    fflush(stdout);
+    _exit(code);
 }
