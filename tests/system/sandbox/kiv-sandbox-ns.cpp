@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -186,10 +187,28 @@ std::string buildDevice(const Sandbox &sb, const std::vector<std::pair<std::stri
     const int dirFd = open(sb.dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return failed("opening " + sb.dir);
+    // Source and build trees under /tmp stay visible at their paths once the device has its own /tmp.
+    std::vector<std::pair<std::string, int>> shared;
+    std::istringstream dirs(sb.env.count("SB_SHARED_DIRS") ? sb.env.at("SB_SHARED_DIRS") : std::string());
+    for (std::string path; std::getline(dirs, path, ':');) {
+        if (path.compare(0, 5, "/tmp/") != 0)
+            continue;
+        const int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return failed("opening " + path);
+        shared.emplace_back(path, fd);
+    }
     if (std::string err = buildLayers(sb, sb.dir + "/layers"); !err.empty())
         return err;
     if (std::string err = bind(sb.dir + "/tmp", "/tmp"); !err.empty())
         return err;
+    for (const auto &[path, fd] : shared) {
+        std::string err = makeDirs(path);
+        if (err.empty())
+            err = bind("/proc/self/fd/" + std::to_string(fd), path);
+        if (!err.empty())
+            return err;
+    }
     if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
         return mountError("/proc");
     umount2("/sys", MNT_DETACH);
@@ -401,8 +420,14 @@ int launch(const Sandbox &sb, const EnterOptions &o, const NsId &device, const N
     struct sigaction sa = {};
     sa.sa_handler = forwardSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : ForwardedSignals)
+    sigset_t forwarded;
+    sigemptyset(&forwarded);
+    for (int sig : ForwardedSignals) {
         sigaction(sig, &sa, nullptr);
+        sigaddset(&forwarded, sig);
+    }
+    // Signals arriving before the child is known are held back, then passed on.
+    sigprocmask(SIG_BLOCK, &forwarded, nullptr);
     int status[2];
     if (pipe2(status, O_CLOEXEC) != 0)
         die(failed("pipe"));
@@ -414,6 +439,7 @@ int launch(const Sandbox &sb, const EnterOptions &o, const NsId &device, const N
         execInDevice(sb, o, device, root, status[1]);
     }
     g_child = child;
+    sigprocmask(SIG_UNBLOCK, &forwarded, nullptr);
     close(status[1]);
     int code = 0;
     ssize_t n;
@@ -509,7 +535,6 @@ int runEnter(const std::string &dir, EnterOptions o)
             "       kiv-sandbox-ns enter <sandbox-dir> [--detach <pidfile>] [--setenv KEY=VALUE]... -- <program> [args...]\n");
     _exit(2);
 }
-
 
 int run(int argc, char **argv)
 {

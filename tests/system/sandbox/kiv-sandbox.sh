@@ -11,7 +11,7 @@ readonly HERE
 readonly SOURCE_DIR=${KIV_SOURCE_DIR:-$(cd "$HERE/../../.." && pwd)}
 readonly LIBEXEC=${KIV_SANDBOX_LIBEXEC:-}
 readonly BUILD_DIR=${KIV_BUILD_DIR:-}
-readonly SAFE_CHARS='^[A-Za-z0-9_./+:-]+$'
+readonly SAFE_CHARS='^[A-Za-z0-9_./+-]+$'
 
 die() {
     echo "kiv-sandbox: $*" >&2
@@ -525,7 +525,7 @@ cmd_up() {
     mkdir "$dir/sysmodule" "$dir/layers"
     printf '# resolver file of sandbox %s\n' "$id" >"$dir/resolv.conf"
     bus_config "$dir" >"$dir/bus.conf"
-    check_safe "$LIBEXEC" "$HERE" "$script"
+    check_safe "$LIBEXEC" "$HERE" "$script" "$SOURCE_DIR" ${BUILD_DIR:+"$BUILD_DIR"}
     {
         echo "SB_ID=$id"
         echo "SB_DIR=$dir"
@@ -538,6 +538,7 @@ cmd_up() {
         echo "SB_DNSD_DOUBLE=$LIBEXEC/kiv-dnsd-double"
         echo "SB_IW_DOUBLE=$HERE/iw-double.sh"
         echo "SB_UDHCPC_SCRIPT=$script"
+        echo "SB_SHARED_DIRS=$SOURCE_DIR:$LIBEXEC:${BUILD_DIR:-$LIBEXEC}:$(dirname "$script")"
         echo "DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/bus"
     } >"$dir/env"
 
