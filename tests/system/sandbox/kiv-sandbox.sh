@@ -441,6 +441,15 @@ enter() {
     "$LIBEXEC/kiv-sandbox-ns" enter "$@"
 }
 
+abort_up() {
+    local pid start
+    note "creating $1 failed"
+    if [ -r "$SB_ROOT/$1/guard" ] && read -r pid start <"$SB_ROOT/$1/guard" && alive "$pid" "$start"; then
+        kill -TERM -- "-$pid" 2>/dev/null || true
+    fi
+    teardown "$1"
+}
+
 cmd_up() {
     local owner=$PPID wired_dhcp=on wifi_dhcp=on ra=on script="" hostname=kivdevice id="" dir ns
     while [ $# -gt 0 ]; do
@@ -479,7 +488,7 @@ cmd_up() {
     done
     [ -n "$id" ] || die "up: cannot create a sandbox directory"
     # shellcheck disable=SC2064
-    trap "note 'creating $id failed'; teardown $id" EXIT
+    trap "abort_up $id" EXIT
 
     if [ "$owner" = none ]; then
         echo none >"$dir/owner"
