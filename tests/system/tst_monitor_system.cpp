@@ -49,9 +49,11 @@ private slots:
 
     void commandsAreLoggedAndIgnored();
     void pluggedCableWithoutAddressIsRecheckedAfterTenSeconds();
+    void ipv6AddressAloneDoesNotConnect();
     void ipv4AddressConnectsAndItsRemovalDisconnects();
     void unpluggingReportsCableAndDisconnection();
     void wirelessAddressConnectsWithoutCableStatus();
+    void detailsDescribeBothInterfaces();
     void nothingOnTheDeviceWasChanged();
     void secondInstanceEndsAtRegistration();
     void nonRootCallerIsRefusedByBusPolicy();
@@ -176,17 +178,26 @@ void TestMonitorSystem::commandsAreLoggedAndIgnored()
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(command.first + ": " + reply.errorMessage()));
         QCOMPARE(reply.arguments(), QVariantList());
     }
-    const QVariantMap networks{{QStringLiteral("HomeNet"), QVariantMap{{QStringLiteral("wpa_psk"), QStringLiteral("secret12")}}}};
-    QCOMPARE(call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
-                  {Service, QStringLiteral("WirelessNetworks"), QVariant::fromValue(QDBusVariant(networks))})
-                 .type(),
-             QDBusMessage::ReplyMessage);
-    QCOMPARE(qdbus_cast<QVariantMap>(property(QStringLiteral("WirelessNetworks"))), QVariantMap());
+    const QVariantMap settings{{QStringLiteral("Ip"), QStringLiteral("192.168.50.9")},
+                               {QStringLiteral("Netmask"), QStringLiteral("255.255.255.0")}};
+    const QList<QPair<QString, QVariantMap>> writes = {
+        {"WirelessNetworks", {{QStringLiteral("HomeNet"), QVariantMap{{QStringLiteral("wpa_psk"), QStringLiteral("secret12")}}}}},
+        {"WiredIpSettings", settings},
+        {"WirelessIpSettings", settings},
+    };
+    for (const auto &write : writes) {
+        QCOMPARE(call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                      {Service, write.first, QVariant::fromValue(QDBusVariant(write.second))})
+                     .type(),
+                 QDBusMessage::ReplyMessage);
+        QCOMPARE(qdbus_cast<QVariantMap>(property(write.first)), QVariantMap());
+    }
 
-    QVERIFY(awaitLog(QStringLiteral("COMMAND: Ignoring wireless networks: ")));
+    QVERIFY(awaitLog(QStringLiteral("COMMAND: Ignoring Wireless Ip settings: ")));
     for (const char *line : {"COMMAND: Ignoring normal mode request: wired\n", "COMMAND: Ignoring off mode request!\n",
                              "COMMAND: Ignoring WPS request\n", "COMMAND: Ignoring WPS PIN request\n",
-                             "COMMAND: Ignoring scan request!\n"})
+                             "COMMAND: Ignoring scan request!\n", "COMMAND: Ignoring wireless networks: QMap(",
+                             "COMMAND: Ignoring Wired Ip settings: QMap("})
         QVERIFY2(m_log.contains(line), line);
     QVERIFY(!m_log.contains("12345670"));
     QCOMPARE(takeEvents(), QStringList());
@@ -206,6 +217,14 @@ void TestMonitorSystem::pluggedCableWithoutAddressIsRecheckedAfterTenSeconds()
     // The re-check timer is coarse: it may fire up to 5 % early.
     QVERIFY2(elapsed >= 9500 && elapsed < 9500 + Patience, qPrintable(QString::number(elapsed)));
     QCOMPARE(takeEvents(), (QStringList{QStringLiteral("Disconnected eth0"), QStringLiteral("AddressesChanged")}));
+}
+
+void TestMonitorSystem::ipv6AddressAloneDoesNotConnect()
+{
+    device({"ip", "-6", "addr", "add", "fd00:50::7/64", "dev", "eth0", "nodad"});
+    QVERIFY(awaitEvent(QStringLiteral("AddressesChanged")));
+    QCOMPARE(takeEvents(), (QStringList{QStringLiteral("Disconnected eth0"), QStringLiteral("AddressesChanged")}));
+    QCOMPARE(property(QStringLiteral("Connected")).toBool(), false);
 }
 
 void TestMonitorSystem::ipv4AddressConnectsAndItsRemovalDisconnects()
@@ -253,6 +272,27 @@ void TestMonitorSystem::wirelessAddressConnectsWithoutCableStatus()
     QVERIFY(awaitEvent(QStringLiteral("Connected wlan0")));
     QCOMPARE(takeEvents(), (QStringList{QStringLiteral("Connected wlan0"), QStringLiteral("AddressesChanged")}));
     QCOMPARE(property(QStringLiteral("Connected")).toBool(), true);
+}
+
+void TestMonitorSystem::detailsDescribeBothInterfaces()
+{
+    const QVariantMap details = qdbus_cast<QVariantMap>(property(QStringLiteral("Details")));
+    QCOMPARE(details.keys(), (QStringList{"Connected", "Mode", "SoftApSetup", "WiredIp", "WirelessAp", "WirelessIp",
+                                          "wired", "wireless"}));
+    QCOMPARE(details.value(QStringLiteral("Connected")).toBool(), true);
+    QCOMPARE(details.value(QStringLiteral("Mode")).toString(), QStringLiteral("Passive"));
+    QCOMPARE(qdbus_cast<QVariantMap>(details.value(QStringLiteral("WirelessAp"))), QVariantMap());
+    const QVariantMap wired = qdbus_cast<QVariantMap>(details.value(QStringLiteral("wired")));
+    QCOMPARE(wired.value(QStringLiteral("CableStatus")).toBool(), false);
+    QCOMPARE(wired.value(QStringLiteral("Connected")).toBool(), false);
+    const QVariantMap wireless = qdbus_cast<QVariantMap>(details.value(QStringLiteral("wireless")));
+    QCOMPARE(wireless.value(QStringLiteral("Ip")).toString(), QStringLiteral("192.168.60.7"));
+    QCOMPARE(wireless.value(QStringLiteral("Connected")).toBool(), true);
+    QVERIFY(!wireless.contains(QStringLiteral("CableStatus")));
+
+    const QDBusMessage unknown = call(Service, QStringLiteral("InterfaceDetails"), {QStringLiteral("kivabsent0")});
+    QCOMPARE(qdbus_cast<QVariantMap>(unknown.arguments().value(0)), QVariantMap());
+    QVERIFY(awaitLog(QStringLiteral("No such interface: kivabsent0")));
 }
 
 void TestMonitorSystem::nothingOnTheDeviceWasChanged()

@@ -7,9 +7,7 @@
 #include "com_tarvel_kiv_adaptor.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <QDBusVariant>
 #include <QMetaClassInfo>
 #include <QXmlStreamReader>
@@ -35,13 +33,8 @@ public:
     int logLevelWrites = 0;
 
 signals:
-    void Started();
-    void Connected(QString interface);
-    void CableStatus(bool pluggedIn);
-    void AuthError(QString ssid, QString description);
     void ScanResults(QVariantMap results);
     void InterfaceStatusChanged(QString interface, int status);
-    void StationConnected(QString address);
 
 public slots:
     QVariantMap InterfaceDetails(QString name)
@@ -76,18 +69,16 @@ private slots:
     void relayedSignalsKeepTheirSignatures_data();
     void relayedSignalsKeepTheirSignatures();
     void methodCallsReachParentSlotsWithArgumentsInOrder();
-    void methodMissingOnParentGivesEmptyReply();
     void logLevelWriteReachesSetterAndCaps_data();
     void logLevelWriteReachesSetterAndCaps();
     void registrationFailureEndsProcess_data();
     void registrationFailureEndsProcess();
 
 private:
-    QDBusMessage call(const QString &method, const QVariantList &arguments, const QString &path = ControlInterface::ObjectPath);
+    QDBusMessage call(const QString &method, const QVariantList &arguments);
 
     PrivateBus m_bus;
     ControlTarget m_target;
-    QObject m_bare;
     QDBusConnection m_client = QDBusConnection(QString());
 };
 
@@ -157,8 +148,6 @@ void TestControlInterface::initTestCase()
         ControlInterface::registerOnSystemBus(&m_target, ControlInterface::ObjectPath, ControlInterface::ServiceName);
     QVERIFY(adaptor);
     QCOMPARE(adaptor->parent(), &m_target);
-    expectLog(QtDebugMsg, QStringLiteral("Creating DBus interface..."));
-    ControlInterface::registerOnSystemBus(&m_bare, QStringLiteral("/bare"), QStringLiteral("com.tarvel.kiv.bare"));
     KivLog::debugLevel = 0;
     m_client = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("client"));
     QVERIFY(m_client.isConnected());
@@ -166,13 +155,11 @@ void TestControlInterface::initTestCase()
              QDBusConnection::systemBus().baseService());
 }
 
-QDBusMessage TestControlInterface::call(const QString &method, const QVariantList &arguments, const QString &path)
+QDBusMessage TestControlInterface::call(const QString &method, const QVariantList &arguments)
 {
-    const QString service = path == ControlInterface::ObjectPath ? ControlInterface::ServiceName
-                                                                 : QStringLiteral("com.tarvel.kiv.bare");
     const bool property = method == QLatin1String("Get") || method == QLatin1String("Set");
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(service, path, property ? PropertiesInterface : Interface, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(ControlInterface::ServiceName, ControlInterface::ObjectPath,
+                                                          property ? PropertiesInterface : Interface, method);
     message.setArguments(arguments);
     return PrivateBus::callServedHere(m_client, message);
 }
@@ -236,15 +223,8 @@ void TestControlInterface::relayedSignalsKeepTheirSignatures_data()
     const QVariantMap results{{QStringLiteral("HomeNet"), QVariantMap{{QStringLiteral("signal"), -60}}}};
     QTest::newRow("ScanResults is one dictionary, not the announced array")
         << "ScanResults" << "a{sv}" << QVariantList{results};
-    QTest::newRow("Started has no argument") << "Started" << "" << QVariantList();
-    QTest::newRow("Connected carries the interface name") << "Connected" << "s" << QVariantList{QStringLiteral("eth0")};
-    QTest::newRow("CableStatus carries a boolean") << "CableStatus" << "b" << QVariantList{true};
-    QTest::newRow("AuthError carries SSID and text")
-        << "AuthError" << "ss" << QVariantList{QStringLiteral("HomeNet"), QStringLiteral("wrong key")};
     QTest::newRow("InterfaceStatusChanged carries name and status")
         << "InterfaceStatusChanged" << "si" << QVariantList{QStringLiteral("wlan0"), 2};
-    QTest::newRow("StationConnected carries the hardware address")
-        << "StationConnected" << "s" << QVariantList{QStringLiteral("02:00:00:00:00:01")};
 }
 
 void TestControlInterface::relayedSignalsKeepTheirSignatures()
@@ -299,18 +279,6 @@ void TestControlInterface::methodCallsReachParentSlotsWithArgumentsInOrder()
     QCOMPARE(m_target.calls[0].value(1).toString(), QStringLiteral("uap0"));
     QCOMPARE(m_target.calls[0].value(2).toMap(), settings);
     QCOMPARE(m_target.calls[1], (QVariantList{QStringLiteral("InterfaceDetails"), QStringLiteral("eth0")}));
-}
-
-void TestControlInterface::methodMissingOnParentGivesEmptyReply()
-{
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such method QObject::StopSoftAp")));
-    const QDBusMessage stopped = call(QStringLiteral("StopSoftAp"), {QStringLiteral("uap0")}, QStringLiteral("/bare"));
-    QCOMPARE(stopped.type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(stopped.arguments(), QVariantList());
-
-    const QDBusMessage mode = call(QStringLiteral("Get"), {Interface, QStringLiteral("Mode")}, QStringLiteral("/bare"));
-    QCOMPARE(mode.type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(mode.arguments().value(0).value<QDBusVariant>().variant(), QVariant(QString()));
 }
 
 void TestControlInterface::logLevelWriteReachesSetterAndCaps_data()
