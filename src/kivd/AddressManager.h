@@ -65,9 +65,10 @@ public:
     void start(const InterfaceConfiguration &configuration) override;
     void stop() override;
 
+    // The configuration last applied; only the interface name while nothing is applied.
     const InterfaceConfiguration &currentConfiguration() const { return m_configuration; }
-    bool isFallbackPending() const { return m_autoipTimer.isActive(); }
-    bool hasLinkLocalDaemon() const { return m_autoIpD != nullptr; }
+    // Milliseconds until the link-local fallback starts; -1 while none is pending.
+    int fallbackRemainingTime() const { return m_autoipTimer.remainingTime(); }
 
     static constexpr int FallbackTimeoutMs = 24000;
 
