@@ -101,14 +101,28 @@ inline QString withoutLocation(const QString &text)
     return QString(text).remove(prefix);
 }
 
+// The network and mount namespaces of this process, as "net:[n] mnt:[m]".
+inline QString ownNamespaces()
+{
+    return QFile::symLinkTarget(QStringLiteral("/proc/self/ns/net")).section(QLatin1Char('/'), -1) + QLatin1Char(' ')
+           + QFile::symLinkTarget(QStringLiteral("/proc/self/ns/mnt")).section(QLatin1Char('/'), -1);
+}
+
 // Whether this process runs in network and mount namespaces of its own, where changing links,
-// addresses and mounts cannot reach the machine.
+// addresses and mounts cannot reach the machine. The namespaces left behind are named by
+// KIV_OUTER_NAMESPACES when a test moved itself; otherwise they are those of process 1.
 inline bool inPrivateNamespaces()
 {
-    for (const char *kind : {"net", "mnt"}) {
-        const QString own = QFile::symLinkTarget(QStringLiteral("/proc/self/ns/") + QLatin1String(kind));
-        const QString init = QFile::symLinkTarget(QStringLiteral("/proc/1/ns/") + QLatin1String(kind));
-        if (own.isEmpty() || init.isEmpty() || own == init)
+    QStringList outer = qEnvironmentVariable("KIV_OUTER_NAMESPACES").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (outer.isEmpty()) {
+        for (const char *kind : {"net", "mnt"})
+            outer << QFile::symLinkTarget(QStringLiteral("/proc/1/ns/") + QLatin1String(kind)).section('/', -1);
+    }
+    const QStringList own = ownNamespaces().split(QLatin1Char(' '));
+    if (outer.size() != 2 || own.size() != 2)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        if (own.at(i).isEmpty() || outer.at(i).isEmpty() || own.at(i) == outer.at(i))
             return false;
     }
     return true;
