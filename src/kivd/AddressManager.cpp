@@ -61,6 +61,7 @@ Ipv4AddressManager::Ipv4AddressManager(const InterfaceName &interface, NetworkDr
 {
     if (!m_dhcpClientFactory)
         m_dhcpClientFactory = [](const InterfaceName &name) -> DhcpClient * { return new Udhcpc(name); };
+    m_autoipTimer.setParent(this);
     m_autoipTimer.setSingleShot(true);
     m_autoipTimer.setInterval(FallbackTimeoutMs);
     KivCommon::connect(&m_autoipTimer, SIGNAL(timeout()), this, SLOT(on_autoipTimer_timeout()));
