@@ -47,6 +47,18 @@ public:
     }
 };
 
+// An address manager over two fake families, with a recording resolver and signal spies.
+struct ComposedFixture
+{
+    QStringList log;
+    RecordingResolvConf resolv;
+    FakeFamily *ipv4 = new FakeFamily(QStringLiteral("ipv4"), &log);
+    FakeFamily *ipv6 = new FakeFamily(QStringLiteral("ipv6"), &log);
+    ComposedAddressManager manager{&resolv, {ipv4, ipv6}};
+    QSignalSpy connected{&manager, &AddressManager::connected};
+    QSignalSpy disconnected{&manager, &AddressManager::disconnected};
+};
+
 QList<QHostAddress> hosts(const QStringList &texts)
 {
     QList<QHostAddress> list;
@@ -184,74 +196,54 @@ private slots:
 
     void startAndStopReachIpv4First()
     {
-        QStringList log;
-        RecordingResolvConf resolv;
-        ComposedAddressManager manager(&resolv, {new FakeFamily("ipv4", &log), new FakeFamily("ipv6", &log)});
-        manager.start(InterfaceConfiguration("kivtest0"));
-        manager.stop();
-        QCOMPARE(log, (QStringList{"ipv4 start kivtest0", "ipv6 start kivtest0", "ipv4 stop", "ipv6 stop"}));
+        ComposedFixture f;
+        f.manager.start(InterfaceConfiguration("kivtest0"));
+        f.manager.stop();
+        QCOMPARE(f.log, (QStringList{"ipv4 start kivtest0", "ipv6 start kivtest0", "ipv4 stop", "ipv6 stop"}));
     }
 
     void connectedWithTheFirstFamilyDisconnectedWithTheLast()
     {
-        QStringList log;
-        RecordingResolvConf resolv;
-        auto *ipv4 = new FakeFamily("ipv4", &log);
-        auto *ipv6 = new FakeFamily("ipv6", &log);
-        ComposedAddressManager manager(&resolv, {ipv4, ipv6});
-        QSignalSpy connected(&manager, &AddressManager::connected);
-        QSignalSpy disconnected(&manager, &AddressManager::disconnected);
-
-        ipv6->setConnected(true);
-        ipv4->setConnected(true);
-        QCOMPARE(connected.count(), 1);
+        ComposedFixture f;
+        f.ipv6->setConnected(true);
+        f.ipv4->setConnected(true);
+        QCOMPARE(f.connected.count(), 1);
         // IPv4 failing leaves the IPv6-only connection in place.
-        ipv4->setConnected(false);
-        QCOMPARE(disconnected.count(), 0);
-        QVERIFY(manager.isConnected());
-        ipv6->setConnected(false);
-        QCOMPARE(disconnected.count(), 1);
-        QVERIFY(!manager.isConnected());
-        QCOMPARE(connected.count(), 1);
+        f.ipv4->setConnected(false);
+        QCOMPARE(f.disconnected.count(), 0);
+        QVERIFY(f.manager.isConnected());
+        f.ipv6->setConnected(false);
+        QCOMPARE(f.disconnected.count(), 1);
+        QVERIFY(!f.manager.isConnected());
+        QCOMPARE(f.connected.count(), 1);
     }
 
     void startResetsTheFlagSilentlySoTheNextConnectionIsReported()
     {
-        QStringList log;
-        RecordingResolvConf resolv;
-        auto *ipv4 = new FakeFamily("ipv4", &log);
-        auto *ipv6 = new FakeFamily("ipv6", &log);
-        ComposedAddressManager manager(&resolv, {ipv4, ipv6});
-        QSignalSpy connected(&manager, &AddressManager::connected);
-        QSignalSpy disconnected(&manager, &AddressManager::disconnected);
-        ipv4->setConnected(true);
-        manager.start(InterfaceConfiguration());
-        QVERIFY(!manager.isConnected());
-        ipv4->setConnected(false);
-        ipv4->setConnected(true);
-        QCOMPARE(connected.count(), 2);
-        QCOMPARE(disconnected.count(), 0);
+        ComposedFixture f;
+        f.ipv4->setConnected(true);
+        f.manager.start(InterfaceConfiguration());
+        QVERIFY(!f.manager.isConnected());
+        f.ipv4->setConnected(false);
+        f.ipv4->setConnected(true);
+        QCOMPARE(f.connected.count(), 2);
+        QCOMPARE(f.disconnected.count(), 0);
     }
 
     void resolverGetsTheUnionOfBothFamiliesOnEveryChange()
     {
-        QStringList log;
-        RecordingResolvConf resolv;
-        auto *ipv4 = new FakeFamily("ipv4", &log);
-        auto *ipv6 = new FakeFamily("ipv6", &log);
-        ComposedAddressManager manager(&resolv, {ipv4, ipv6});
-
-        ipv6->setNameservers(hosts({"fd00::53", "10.0.0.53"}));
-        ipv4->setNameservers(hosts({"10.0.0.53"}));
-        ipv6->setSearchDomains({"v6.lan"});
-        ipv4->setSearchDomains({"lan"});
-        ipv4->setSearchDomains({"lan"});
-        QCOMPARE(resolv.calls, (QStringList{"nameservers kivtest0 fd00::53,10.0.0.53", "domains kivtest0 ", "write",
-                                            "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53", "domains kivtest0 ",
-                                            "write", "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53",
-                                            "domains kivtest0 v6.lan", "write",
-                                            "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53",
-                                            "domains kivtest0 lan,v6.lan", "write"}));
+        ComposedFixture f;
+        f.ipv6->setNameservers(hosts({"fd00::53", "10.0.0.53"}));
+        f.ipv4->setNameservers(hosts({"10.0.0.53"}));
+        f.ipv6->setSearchDomains({"v6.lan"});
+        f.ipv4->setSearchDomains({"lan"});
+        f.ipv4->setSearchDomains({"lan"});
+        QCOMPARE(f.resolv.calls,
+                 (QStringList{"nameservers kivtest0 fd00::53,10.0.0.53", "domains kivtest0 ", "write",
+                              "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53", "domains kivtest0 ", "write",
+                              "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53", "domains kivtest0 v6.lan", "write",
+                              "nameservers kivtest0 10.0.0.53,fd00::53,10.0.0.53", "domains kivtest0 lan,v6.lan",
+                              "write"}));
     }
 
     void lateLeaseAfterFallbackIsNoSecondConnection()
