@@ -1,0 +1,247 @@
+#include "AddressTestSupport.h"
+#include "DhcpClient.h"
+#include "LogExpect.h"
+#include "PrivateNamespaceMain.h"
+
+#include <QHostInfo>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+const InterfaceName Kivtest0(QStringLiteral("kivtest0"));
+
+// Stands in for /sbin/udhcpc: logs its start and termination, and plays the lease events
+// named by KIV_FAKE_UDHCPC through the helper script given with -s.
+const char FakeClient[] = R"(#!/bin/sh
+echo "$$ start $*" >> "$KIV_FAKE_UDHCPC_LOG"
+trap 'echo "$$ term" >> "$KIV_FAKE_UDHCPC_LOG"; exit 0' TERM
+while [ $# -gt 0 ]; do
+    [ "$1" = -s ] && script=$2
+    shift
+done
+echo "udhcpc: started, stand-in"
+ip=10.0.0.5 subnet=255.255.255.0 router="10.0.0.1 10.0.0.2" dns=10.0.0.53 domain=lan
+export ip subnet router dns domain
+case "$KIV_FAKE_UDHCPC" in
+lease)
+    "$script" deconfig
+    "$script" bound
+    ;;
+renew)
+    "$script" bound
+    sleep 0.2
+    dns="10.0.0.54 10.0.0.55" "$script" renew
+    ;;
+partial)
+    printf 'KIVD_IP=10.9.9.9\nKIVD_GATEWAY=10.9.9.1\n'
+    echo "$$ printed" >> "$KIV_FAKE_UDHCPC_LOG"
+    ;;
+addressOnly)
+    printf 'KIVD_IP=10.0.0.7\nKIVD_FINISHED\n'
+    ;;
+exit3)
+    exit 3
+    ;;
+crash)
+    kill -SEGV $$
+    ;;
+esac
+while :; do sleep 0.05; done
+)";
+
+} // namespace
+
+// Runs Udhcpc against a stand-in laid over /sbin/udhcpc and the helper script laid into
+// /usr/share/kivd, both only in this test's private mount namespace.
+class TestUdhcpc : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_fake;
+    QString m_log;
+
+    QStringList clientLog() const
+    {
+        QFile file(m_log);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    static QStringList logTexts(const LogCapture &log)
+    {
+        QStringList texts;
+        for (const QString &text : log.texts())
+            texts << withoutLocation(text);
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!inPrivateNamespaces())
+            QSKIP("needs private network and mount namespaces (root and unshare)");
+        QVERIFY(m_dir.isValid());
+        const QString sbin = QFileInfo(QStringLiteral("/sbin")).canonicalFilePath();
+        QVERIFY(overlayDirectory(sbin, m_dir.filePath(QStringLiteral("sbin"))));
+        QVERIFY(overlayDirectory(QStringLiteral("/usr/share"), m_dir.filePath(QStringLiteral("share"))));
+        QVERIFY(QDir().mkpath(QStringLiteral("/usr/share/kivd")));
+        QFile::remove(Udhcpc::Script);
+        QVERIFY(QFile::copy(QStringLiteral(KIV_HELPER_SCRIPT), Udhcpc::Script));
+
+        m_fake = Udhcpc::Program;
+        QFile::remove(m_fake);
+        QFile fake(m_fake);
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write(FakeClient);
+        fake.close();
+        m_log = m_dir.filePath(QStringLiteral("udhcpc.log"));
+        qputenv("KIV_FAKE_UDHCPC_LOG", m_log.toUtf8());
+    }
+
+    void init()
+    {
+        QFile::remove(m_log);
+        QVERIFY(QFile::setPermissions(m_fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        qputenv("KIV_FAKE_UDHCPC", "");
+    }
+
+    void startRunsTheClientAndReportsTheLeaseThroughTheScript()
+    {
+        LogCapture log;
+        qputenv("KIV_FAKE_UDHCPC", "lease");
+        Udhcpc client(Kivtest0);
+        QSignalSpy finished(&client, &DhcpClient::finished);
+        QSignalSpy error(&client, &DhcpClient::error);
+        client.start();
+        QTRY_COMPARE(finished.count(), 1);
+
+        const auto lease = finished.at(0).at(0).value<InterfaceConfiguration>();
+        QCOMPARE(lease, InterfaceConfiguration("kivtest0", "10.0.0.5", "255.255.255.0", "10.0.0.1", {"10.0.0.53"},
+                                               {"lan"}));
+        const QStringList arguments = Udhcpc::arguments(Kivtest0, QHostInfo::localHostName());
+        QCOMPARE(clientLog().value(0).section(QLatin1Char(' '), 1), "start " + arguments.join(QLatin1Char(' ')));
+        QCOMPARE(logTexts(log).value(0), "Starting dhcp client \"/sbin/udhcpc\" w/args: (\"-f\", \"-x\", \"hostname:"
+                                             + QHostInfo::localHostName()
+                                             + "\", \"-t\", \"7\", \"-T\", \"3\", \"-i\", \"kivtest0\", \"-s\", "
+                                               "\"/usr/share/kivd/kivd_udhcpc.sh\")");
+        QVERIFY(logTexts(log).contains("Dhcp output: \"udhcpc: started, stand-in\""));
+        QVERIFY(client.stop());
+        QCOMPARE(error.count(), 0);
+    }
+
+    void everyRenewalIsReportedAgain()
+    {
+        LogCapture log;
+        qputenv("KIV_FAKE_UDHCPC", "renew");
+        Udhcpc client(Kivtest0);
+        QSignalSpy finished(&client, &DhcpClient::finished);
+        client.start();
+        QTRY_COMPARE(finished.count(), 2);
+        const auto renewed = finished.at(1).at(0).value<InterfaceConfiguration>();
+        QCOMPARE(renewed.nameservers(),
+                 (QList<QHostAddress>{QHostAddress("10.0.0.54"), QHostAddress("10.0.0.55")}));
+        QCOMPARE(renewed.address().ip(), QHostAddress("10.0.0.5"));
+    }
+
+    void restartEndsThePreviousClientAndDropsItsPartialRecord()
+    {
+        LogCapture log;
+        qputenv("KIV_FAKE_UDHCPC", "partial");
+        Udhcpc client(Kivtest0);
+        QSignalSpy finished(&client, &DhcpClient::finished);
+        client.start();
+        QTRY_COMPARE(clientLog().size(), 2);
+        qputenv("KIV_FAKE_UDHCPC", "addressOnly");
+        client.start();
+        QTRY_COMPARE(finished.count(), 1);
+
+        const QStringList lines = clientLog();
+        QCOMPARE(lines.size(), 4);
+        const QString first = lines.at(0).section(QLatin1Char(' '), 0, 0);
+        QCOMPARE(lines.at(1), first + " printed");
+        QCOMPARE(lines.at(2), first + " term");
+        QCOMPARE(lines.at(3).section(QLatin1Char(' '), 1, 1), QStringLiteral("start"));
+        QVERIFY(lines.at(3).section(QLatin1Char(' '), 0, 0) != first);
+        const auto lease = finished.at(0).at(0).value<InterfaceConfiguration>();
+        QCOMPARE(lease.address().ip(), QHostAddress("10.0.0.7"));
+        QVERIFY(!lease.hasGateway());
+        QVERIFY(logTexts(log).contains("kivtest0: dhcp client process finished, exit code: 0"));
+    }
+
+    void stopEndsTheClientAndOnlyLogsTheExit()
+    {
+        LogCapture log;
+        Udhcpc client(Kivtest0);
+        QSignalSpy error(&client, &DhcpClient::error);
+        client.start();
+        QTRY_COMPARE(clientLog().size(), 1);
+        QVERIFY(client.stop());
+        QCOMPARE(clientLog().value(1), clientLog().value(0).section(QLatin1Char(' '), 0, 0) + " term");
+        QCOMPARE(logTexts(log).constLast(), QStringLiteral("kivtest0: dhcp client process finished, exit code: 0"));
+        QCOMPARE(error.count(), 0);
+        QVERIFY(client.stop());
+    }
+
+    void destructionEndsTheClient()
+    {
+        LogCapture log;
+        auto *client = new Udhcpc(Kivtest0);
+        client->start();
+        QTRY_COMPARE(clientLog().size(), 1);
+        delete client;
+        QCOMPARE(clientLog().size(), 2);
+        QVERIFY(clientLog().at(1).endsWith(QLatin1String(" term")));
+    }
+
+    void exitWithoutLeaseIsOnlyLogged()
+    {
+        LogCapture log;
+        qputenv("KIV_FAKE_UDHCPC", "exit3");
+        Udhcpc client(Kivtest0);
+        QSignalSpy finished(&client, &DhcpClient::finished);
+        QSignalSpy error(&client, &DhcpClient::error);
+        client.start();
+        QTRY_VERIFY(logTexts(log).contains("kivtest0: dhcp client process finished, exit code: 3"));
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(error.count(), 0);
+    }
+
+    void processFailuresAreReportedAsErrors_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<QString>("enumerator");
+        QTest::newRow("notExecutable") << QByteArray() << false << "QProcess::FailedToStart";
+        QTest::newRow("crash") << QByteArray("crash") << true << "QProcess::Crashed";
+    }
+
+    void processFailuresAreReportedAsErrors()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(bool, executable);
+        QFETCH(QString, enumerator);
+        if (!executable)
+            QVERIFY(QFile::setPermissions(m_fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        qputenv("KIV_FAKE_UDHCPC", mode);
+
+        LogCapture log;
+        Udhcpc client(Kivtest0);
+        QSignalSpy error(&client, &DhcpClient::error);
+        client.start();
+        QTRY_COMPARE(error.count(), 1);
+        QCOMPARE(error.at(0).at(0).toString(), QStringLiteral("dhcpc: kivtest0: an error occurred!"));
+        bool logged = false;
+        for (const auto &message : log.messages()) {
+            if (withoutLocation(message.second) == "kivtest0: An error occurred in the dhcp client " + enumerator)
+                logged = message.first == QtCriticalMsg;
+        }
+        QVERIFY(logged);
+    }
+};
+
+KIV_PRIVATE_NAMESPACE_TEST_MAIN(TestUdhcpc)
+#include "tst_udhcpc.moc"
