@@ -1,6 +1,11 @@
 #!/bin/sh
-# Runs the netlink burst benchmark in a throwaway network and mount namespace (as root).
+# Runs the netlink burst benchmark inside a throwaway sandbox device (as root); the sandbox is
+# removed afterwards, or by its guard when this script is killed.
 # usage: bench/netlink_burst.sh [build-dir] [additions]
 set -eu
-build=${1:-build}
-exec unshare --net --mount --propagation private "$build/bench/netlink_burst" ${2:+"$2"}
+build=$(cd "${1:-build}" && pwd)
+sandbox=$build/tests/system/sandbox/kiv-sandbox
+name=$("$sandbox" up --owner $$ --no-dhcp --no-ra)
+trap '"$sandbox" down "$name"' EXIT
+trap 'exit 130' INT TERM
+"$sandbox" exec "$name" -- "$build/bench/netlink_burst" ${2:+"$2"}

@@ -1,15 +1,20 @@
-#include "KernelSandbox.h"
+#include "KernelTables.h"
 #include "NetlinkWatcher.h"
+#include "SandboxDeviceTest.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
-using KernelSandbox::ip;
+using KernelTables::ip;
 
 namespace {
 
+const QString Eth0 = QStringLiteral("eth0");
 const QString Local = QStringLiteral("kva");
 const QString Peer = QStringLiteral("kvb");
+// What the wired LAN's router advertisements carry in this test's sandbox.
+const QStringList RaNameservers{QStringLiteral("fd00:50::53"), QStringLiteral("fd00:50::54")};
+const QStringList RaDomains{QStringLiteral("example.lan"), QStringLiteral("corp.example.com")};
 constexpr int RouterAdvertisementTimeoutMs = 30000;
 
 // (up, running) of the latest report for the interface; empty when there was none.
@@ -28,7 +33,7 @@ QString status(bool up, bool running)
     return QStringLiteral("up=%1 running=%2").arg(up).arg(running);
 }
 
-// The watcher's table in the form KernelSandbox::kernelAddresses gives.
+// The watcher's table in the form KernelTables::kernelAddresses gives.
 QStringList watcherAddresses(const NetlinkWatcher &watcher, const QString &interface)
 {
     QStringList texts;
@@ -44,35 +49,23 @@ NetlinkAddress record(const QString &address, bool ipv4, bool linkLocal, int pre
     return NetlinkAddress{address, Local.toUtf8(), ipv4, linkLocal, prefixLength};
 }
 
+QList<NetlinkAddress> expectedRaNameservers()
+{
+    QList<NetlinkAddress> records;
+    for (const QString &server : RaNameservers)
+        records << NetlinkAddress{server, Eth0.toUtf8(), false, false, 128};
+    return records;
+}
+
 } // namespace
 
+// Runs inside a sandbox device: eth0's cable is the sandbox's plug and unplug, and the wired LAN's
+// dnsmasq sends router advertisements with two name servers and two search domains.
 class TestNetlinkWatcherSystem : public QObject
 {
     Q_OBJECT
 
-private:
-    QString m_device;
-    QStringList m_raNameservers;
-    QStringList m_raDomains;
-
-    QList<NetlinkAddress> expectedRaNameservers() const
-    {
-        QList<NetlinkAddress> records;
-        for (const QString &server : m_raNameservers)
-            records << NetlinkAddress{server, m_device.toUtf8(), false, false, 128};
-        return records;
-    }
-
 private slots:
-    void initTestCase()
-    {
-        const QString refusal = KernelSandbox::refusalReason();
-        QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
-        m_device = KernelSandbox::env("KIV_TEST_DEVICE_IF");
-        m_raNameservers = KernelSandbox::env("KIV_TEST_RA_NAMESERVERS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        m_raDomains = KernelSandbox::env("KIV_TEST_RA_DOMAINS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    }
-
     // A fresh pair without automatic IPv6 link-local addresses, existing before each watcher.
     void init()
     {
@@ -81,43 +74,51 @@ private slots:
         QVERIFY(ip({"link", "set", Peer, "addrgenmode", "none"}));
     }
 
+    // eth0 back as the sandbox made it: down, default link mode, cable in.
     void cleanup()
     {
         ip({"link", "del", Local});
+        ip({"link", "set", Eth0, "down", "mode", "default"});
+        QVERIFY(SandboxDeviceTest::plug(Eth0));
     }
 
     void linkStatusFollowsAdministrativeStateAndCarrier()
     {
+        QVERIFY(SandboxDeviceTest::unplug(Eth0));
         NetlinkWatcher watcher;
         QSignalSpy spy(&watcher, &NetlinkWatcher::interfaceStatusChanged);
 
-        QVERIFY(ip({"link", "set", Local, "up"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(true, false));
-        QVERIFY(ip({"link", "set", Peer, "up"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(true, true));
-        QVERIFY(ip({"link", "set", Peer, "down"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(true, false));
-        QVERIFY(ip({"link", "set", Local, "down"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(false, false));
+        QVERIFY(ip({"link", "set", Eth0, "up"}));
+        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, false));
+        QVERIFY(SandboxDeviceTest::plug(Eth0));
+        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, true));
+        QVERIFY(SandboxDeviceTest::unplug(Eth0));
+        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, false));
+        QVERIFY(ip({"link", "set", Eth0, "down"}));
+        QTRY_COMPARE(lastStatus(spy, Eth0), status(false, false));
     }
 
     void lowerUpWithoutOperationalUpIsNotRunning()
     {
-        QVERIFY(ip({"link", "set", Local, "mode", "dormant"}));
-        QVERIFY(ip({"link", "set", Peer, "up"}));
+        QVERIFY(ip({"link", "set", Eth0, "mode", "dormant"}));
         NetlinkWatcher watcher;
         QSignalSpy spy(&watcher, &NetlinkWatcher::interfaceStatusChanged);
+        QSignalSpy addresses(&watcher, &NetlinkWatcher::addressesChanged);
 
-        QVERIFY(ip({"link", "set", Local, "up"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(true, false));
-        const QJsonArray flags = KernelSandbox::ipJson({"link", "show", Local}).at(0).toObject().value("flags").toArray();
-        QVERIFY(flags.contains(QStringLiteral("LOWER_UP")));
+        QVERIFY(ip({"link", "set", Eth0, "up"}));
+        QTRY_COMPARE(KernelTables::ipJson({"link", "show", "dev", Eth0}).at(0).toObject().value("operstate").toString(),
+                     QStringLiteral("DORMANT"));
+        QVERIFY(KernelTables::linkFlags(Eth0).contains(QStringLiteral("LOWER_UP")));
+        // Once the marker address is reported, every earlier report of eth0 has been handled.
+        QVERIFY(ip({"addr", "add", "10.77.0.1/32", "dev", Local}));
+        QTRY_COMPARE(addresses.count(), 1);
+        QCOMPARE(lastStatus(spy, Eth0), status(true, false));
 
         // Back in the default mode the next carrier change makes the link operational.
-        QVERIFY(ip({"link", "set", Local, "mode", "default"}));
-        QVERIFY(ip({"link", "set", Peer, "down"}));
-        QVERIFY(ip({"link", "set", Peer, "up"}));
-        QTRY_COMPARE(lastStatus(spy, Local), status(true, true));
+        QVERIFY(ip({"link", "set", Eth0, "mode", "default"}));
+        QVERIFY(SandboxDeviceTest::unplug(Eth0));
+        QVERIFY(SandboxDeviceTest::plug(Eth0));
+        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, true));
     }
 
     // The pair exists before the watcher starts: its link is known from the initial link walk.
@@ -156,26 +157,24 @@ private slots:
 
         QVERIFY(ip({"addr", "del", "10.77.0.2/24", "dev", Local}));
         QTRY_COMPARE(changed.count(), 6);
-        QCOMPARE(watcherAddresses(watcher, Local),
-                 (QStringList{"10.77.0.9/32 global", "fe80::77/64 link"}));
-        QCOMPARE(KernelSandbox::kernelAddresses(Local, false).filter(QRegularExpression(" (global|link)$")),
+        QCOMPARE(watcherAddresses(watcher, Local), (QStringList{"10.77.0.9/32 global", "fe80::77/64 link"}));
+        QCOMPARE(KernelTables::kernelAddresses(Local, false).filter(QRegularExpression(" (global|link)$")),
                  watcherAddresses(watcher, Local));
     }
 
     void routerAdvertisementOptionsLearnedAndClearedWhenLinkGoesDown()
     {
-        QVERIFY2(!m_raNameservers.isEmpty() && !m_raDomains.isEmpty(), "the harness announces no options");
         NetlinkWatcher watcher;
         QSignalSpy nameservers(&watcher, &NetlinkWatcher::nameserversChanged);
         QSignalSpy domains(&watcher, &NetlinkWatcher::searchDomainsChanged);
 
-        QVERIFY(ip({"link", "set", m_device, "up"}));
+        QVERIFY(ip({"link", "set", Eth0, "up"}));
         QTRY_COMPARE_WITH_TIMEOUT(watcher.nameservers(), expectedRaNameservers(), RouterAdvertisementTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(watcher.searchDomains(), m_raDomains, RouterAdvertisementTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.searchDomains(), RaDomains, RouterAdvertisementTimeoutMs);
         QCOMPARE(nameservers.count(), 1);
         QCOMPARE(domains.count(), 1);
 
-        QVERIFY(ip({"link", "set", m_device, "down"}));
+        QVERIFY(ip({"link", "set", Eth0, "down"}));
         QTRY_COMPARE(nameservers.count(), 2);
         QTRY_COMPARE(domains.count(), 2);
         QVERIFY(watcher.nameservers().isEmpty());
@@ -186,19 +185,36 @@ private slots:
     {
         NetlinkWatcher watcher;
         QSignalSpy nameservers(&watcher, &NetlinkWatcher::nameserversChanged);
-        QVERIFY(ip({"link", "set", m_device, "up"}));
+        QSignalSpy domains(&watcher, &NetlinkWatcher::searchDomainsChanged);
+        QSignalSpy link(&watcher, &NetlinkWatcher::interfaceStatusChanged);
+        QVERIFY(ip({"link", "set", Eth0, "up"}));
         QTRY_COMPARE_WITH_TIMEOUT(watcher.nameservers(), expectedRaNameservers(), RouterAdvertisementTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.searchDomains(), RaDomains, RouterAdvertisementTimeoutMs);
 
-        const QString lanNamespace = KernelSandbox::env("KIV_TEST_LAN_NS");
-        const QString lanInterface = KernelSandbox::env("KIV_TEST_LAN_IF");
-        QVERIFY(ip({"-n", lanNamespace, "link", "set", lanInterface, "down"}));
-        QTRY_VERIFY(watcher.nameservers().isEmpty());
+        QVERIFY(SandboxDeviceTest::unplug(Eth0));
+        QTRY_COMPARE(lastStatus(link, Eth0), status(true, false));
+        QVERIFY(watcher.nameservers().isEmpty());
         QVERIFY(watcher.searchDomains().isEmpty());
         QCOMPARE(nameservers.count(), 2);
-        QVERIFY(ip({"-n", lanNamespace, "link", "set", lanInterface, "up"}));
-        QVERIFY(ip({"link", "set", m_device, "down"}));
+        QCOMPARE(domains.count(), 2);
     }
 };
 
-QTEST_GUILESS_MAIN(TestNetlinkWatcherSystem)
+namespace {
+
+SandboxDeviceTest::Setup routerAdvertisingSandbox()
+{
+    SandboxDeviceTest::Setup setup;
+    setup.upOptions = QStringList{QStringLiteral("--no-dhcp")};
+    setup.prepare = [](KivSandbox &sandbox) {
+        return sandbox.configureLan(KivSandbox::Namespace::WiredLan,
+                                    {QStringLiteral("--rdnss"), RaNameservers.join(QLatin1Char(' ')),
+                                     QStringLiteral("--dnssl"), RaDomains.join(QLatin1Char(' '))});
+    };
+    return setup;
+}
+
+} // namespace
+
+KIV_SANDBOX_DEVICE_TEST_MAIN(TestNetlinkWatcherSystem, routerAdvertisingSandbox())
 #include "tst_netlinkwatcher_system.moc"

@@ -1,23 +1,19 @@
-#include "KernelSandbox.h"
+#include "KernelTables.h"
 #include "NetworkDriverIp.h"
 #include "ResolvConf.h"
+#include "SandboxDeviceTest.h"
 
 #include <QtTest>
 
-using KernelSandbox::ip;
-using KernelSandbox::ipJson;
-using KernelSandbox::kernelAddresses;
+using KernelTables::ip;
+using KernelTables::ipJson;
+using KernelTables::kernelAddresses;
 
 namespace {
 
 const QString Local = QStringLiteral("kvd");
 const QString Peer = QStringLiteral("kve");
 const InterfaceName LocalName(Local);
-
-QJsonObject link(const QString &interface)
-{
-    return ipJson({"link", "show", "dev", interface}).at(0).toObject();
-}
 
 // Default routes of one family as "gateway dev" texts.
 QStringList defaultRoutes(const QString &family)
@@ -30,7 +26,8 @@ QStringList defaultRoutes(const QString &family)
 
 } // namespace
 
-// Each driver operation leaves exactly the expected links, addresses and routes in the kernel.
+// Runs inside a sandbox device without LAN servers: each driver operation leaves exactly the
+// expected links, addresses and routes in the device's kernel.
 class TestNetworkDriverIpSystem : public QObject
 {
     Q_OBJECT
@@ -39,12 +36,6 @@ private:
     NetworkDriverIp m_driver;
 
 private slots:
-    void initTestCase()
-    {
-        const QString refusal = KernelSandbox::refusalReason();
-        QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
-    }
-
     void init()
     {
         QVERIFY(ip({"link", "add", Local, "type", "veth", "peer", "name", Peer}));
@@ -60,18 +51,19 @@ private slots:
 
     void linkUpAndDownSetTheAdministrativeState()
     {
-        QVERIFY(link(Local).value("flags").toArray().contains("UP"));
+        QVERIFY(KernelTables::linkFlags(Local).contains("UP"));
         m_driver.linkDown(LocalName);
-        QVERIFY(!link(Local).value("flags").toArray().contains("UP"));
+        QVERIFY(!KernelTables::linkFlags(Local).contains("UP"));
         m_driver.linkUp(LocalName);
-        QVERIFY(link(Local).value("flags").toArray().contains("UP"));
+        QVERIFY(KernelTables::linkFlags(Local).contains("UP"));
     }
 
     void setMacAddressChangesTheHardwareAddress()
     {
         m_driver.linkDown(LocalName);
         m_driver.setMacAddress(MacAddress::fromString("02:4B:1F:00:00:07"), LocalName);
-        QCOMPARE(link(Local).value("address").toString(), QStringLiteral("02:4b:1f:00:00:07"));
+        QCOMPARE(ipJson({"link", "show", "dev", Local}).at(0).toObject().value("address").toString(),
+                 QStringLiteral("02:4b:1f:00:00:07"));
     }
 
     void addAddressAddsIpv4WithDerivedBroadcast()
@@ -157,5 +149,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestNetworkDriverIpSystem)
+KIV_SANDBOX_DEVICE_TEST_MAIN(TestNetworkDriverIpSystem, (SandboxDeviceTest::Setup{{"--no-dhcp", "--no-ra"}, {}}))
 #include "tst_networkdriverip_system.moc"

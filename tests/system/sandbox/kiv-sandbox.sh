@@ -37,7 +37,7 @@ usage: kiv-sandbox <command> ...
   unplug NAME [eth0|wlan0|uap0]                    pull the cable (peer end down)
   lan NAME wired|wifi [--reset] [--dhcp on|off] [--ra on|off] [--router IP|none]
       [--dns "IP..."|none] [--domain NAME|none] [--range FIRST,LAST] [--lease SECONDS]
-      [--rdnss IP6|none] [--dnssl NAME|none] [--option DNSMASQ-OPTION]...
+      [--rdnss "IP6..."|none] [--dnssl "NAME..."|none] [--option DNSMASQ-OPTION]...
                                                    change the LAN's server and restart it
   station NAME join|leave [--if uap0] [--mac MAC]  a station joins or leaves the access point
   station NAME dhcp [--if uap0]                    the station asks the device's DHCP server
@@ -307,8 +307,8 @@ lan_start() {
     fi
     if [ "$LAN_RA" = on ]; then
         args+=(--enable-ra --dhcp-range="$LAN_NET6::,ra-stateless,64,$LAN_LEASE")
-        if [ "$LAN_RDNSS" = none ]; then args+=(--dhcp-option=option6:dns-server); else args+=(--dhcp-option="option6:dns-server,[$LAN_RDNSS]"); fi
-        [ "$LAN_DNSSL" = none ] || args+=(--dhcp-option="option6:domain-search,$LAN_DNSSL")
+        if [ "$LAN_RDNSS" = none ]; then args+=(--dhcp-option=option6:dns-server); else args+=(--dhcp-option="option6:dns-server,[${LAN_RDNSS// /],[}]"); fi
+        [ "$LAN_DNSSL" = none ] || args+=(--dhcp-option="option6:domain-search,${LAN_DNSSL// /,}")
     fi
     args+=("${LAN_OPTIONS[@]}")
     rm -f "$dir/dnsmasq-$lan.pid"

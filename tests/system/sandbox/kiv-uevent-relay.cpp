@@ -4,6 +4,8 @@
 //
 //   kiv-uevent-relay [--ready-file <path>]
 
+#include "UdevMonitorMessage.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,66 +14,12 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/netlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-enum NetlinkGroup : uint32_t { KernelGroup = 1, UdevGroup = 2 };
-
-const uint32_t MonitorMagic = 0xfeedcafe;
-
-// Header libudev expects in front of the properties of a processed event.
-struct MonitorHeader
-{
-    char prefix[8];
-    uint32_t magic;
-    uint32_t headerSize;
-    uint32_t propertiesOffset;
-    uint32_t propertiesLength;
-    uint32_t subsystemHash;
-    uint32_t devtypeHash;
-    uint32_t tagBloomHigh;
-    uint32_t tagBloomLow;
-};
-
-// MurmurHash2 with seed 0: the hash libudev's socket filter compares subsystem and device type with.
-uint32_t murmurHash2(const std::string &text)
-{
-    const uint32_t m = 0x5bd1e995;
-    const auto *data = reinterpret_cast<const unsigned char *>(text.data());
-    size_t len = text.size();
-    uint32_t h = static_cast<uint32_t>(len);
-    while (len >= 4) {
-        uint32_t k;
-        memcpy(&k, data, 4);
-        k *= m;
-        k ^= k >> 24;
-        k *= m;
-        h *= m;
-        h ^= k;
-        data += 4;
-        len -= 4;
-    }
-    switch (len) {
-    case 3:
-        h ^= static_cast<uint32_t>(data[2]) << 16;
-        [[fallthrough]];
-    case 2:
-        h ^= static_cast<uint32_t>(data[1]) << 8;
-        [[fallthrough]];
-    case 1:
-        h ^= data[0];
-        h *= m;
-    }
-    h ^= h >> 13;
-    h *= m;
-    h ^= h >> 15;
-    return h;
-}
 
 struct Event
 {
@@ -112,33 +60,10 @@ uint64_t monotonicMicroseconds()
 
 bool forward(int out, const Event &event)
 {
-    std::string blob;
-    for (const std::string &p : event.properties)
-        blob.append(p).push_back('\0');
-    blob.append("USEC_INITIALIZED=" + std::to_string(monotonicMicroseconds())).push_back('\0');
-
-    MonitorHeader header = {};
-    memcpy(header.prefix, "libudev", 8);
-    header.magic = htonl(MonitorMagic);
-    header.headerSize = sizeof header;
-    header.propertiesOffset = sizeof header;
-    header.propertiesLength = static_cast<uint32_t>(blob.size());
-    header.subsystemHash = htonl(murmurHash2(event.value("SUBSYSTEM")));
-    const std::string devtype = event.value("DEVTYPE");
-    if (!devtype.empty())
-        header.devtypeHash = htonl(murmurHash2(devtype));
-
-    iovec iov[2] = {{&header, sizeof header}, {blob.data(), blob.size()}};
-    sockaddr_nl to = {};
-    to.nl_family = AF_NETLINK;
-    to.nl_groups = UdevGroup;
-    msghdr msg = {};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = iov;
-    msg.msg_iovlen = 2;
-    // The multicast is delivered even when the kernel refuses the unicast half of the send.
-    return sendmsg(out, &msg, 0) >= 0 || errno == ECONNREFUSED;
+    std::vector<std::string> properties = event.properties;
+    properties.push_back("USEC_INITIALIZED=" + std::to_string(monotonicMicroseconds()));
+    const std::string message = UdevMonitorMessage::build(properties, event.value("SUBSYSTEM"), event.value("DEVTYPE"));
+    return UdevMonitorMessage::multicast(out, message);
 }
 
 int openUeventSocket(uint32_t groups)
@@ -168,7 +93,7 @@ int main(int argc, char **argv)
         return 2;
     }
     setvbuf(stderr, nullptr, _IOLBF, 0);
-    const int in = openUeventSocket(KernelGroup);
+    const int in = openUeventSocket(UdevMonitorMessage::KernelGroup);
     const int out = openUeventSocket(0);
     if (in < 0 || out < 0) {
         fprintf(stderr, "kiv-uevent-relay: cannot open uevent sockets: %s\n", strerror(errno));

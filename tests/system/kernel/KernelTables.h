@@ -1,56 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QtGlobal>
 
-// Helpers for tests that change links, addresses, routes and /etc inside run-in-netns.sh.
-namespace KernelSandbox {
-
-inline QString namespaceOf(const char *path)
-{
-    return QFile::symLinkTarget(QString::fromLatin1(path));
-}
-
-inline bool etcIsPrivateOverlay()
-{
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : mounts.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const int separator = fields.indexOf("-");
-        if (fields.size() > 4 && fields.at(4) == "/etc" && separator > 0 && separator + 1 < fields.size()
-            && fields.at(separator + 1) == "overlay")
-            return true;
-    }
-    return false;
-}
-
-// Empty inside the harness; otherwise why the test must not touch anything.
-inline QString refusalReason()
-{
-    if (!qEnvironmentVariableIsSet("KIV_TEST_SANDBOX"))
-        return QStringLiteral("not started by run-in-netns.sh");
-    if (namespaceOf("/proc/self/ns/net") == namespaceOf("/proc/1/ns/net"))
-        return QStringLiteral("running in the machine's own network namespace");
-    if (namespaceOf("/proc/self/ns/mnt") == namespaceOf("/proc/1/ns/mnt"))
-        return QStringLiteral("running in the machine's own mount namespace");
-    if (!etcIsPrivateOverlay())
-        return QStringLiteral("/etc is not the private overlay");
-    return QString();
-}
-
-inline QString env(const char *name)
-{
-    return qEnvironmentVariable(name);
-}
+// The kernel tests change and read the device's links, addresses and routes with iproute2.
+namespace KernelTables {
 
 // Runs ip with the arguments; a failure is printed and reported as false.
 inline bool ip(const QStringList &arguments)
@@ -73,7 +31,16 @@ inline QJsonArray ipJson(const QStringList &arguments)
     return QJsonDocument::fromJson(process.readAllStandardOutput()).array();
 }
 
-// The kernel's addresses of one interface as "address/prefix" texts with their scope.
+inline QJsonArray linkFlags(const QString &interface)
+{
+    return ipJson({QStringLiteral("link"), QStringLiteral("show"), QStringLiteral("dev"), interface})
+        .at(0)
+        .toObject()
+        .value(QStringLiteral("flags"))
+        .toArray();
+}
+
+// The kernel's addresses of one interface as "address/prefix scope" texts.
 inline QStringList kernelAddresses(const QString &interface, bool includeDeprecated = true)
 {
     QStringList texts;
@@ -91,4 +58,4 @@ inline QStringList kernelAddresses(const QString &interface, bool includeDepreca
     return texts;
 }
 
-} // namespace KernelSandbox
+} // namespace KernelTables
