@@ -1,5 +1,6 @@
 #include "AddressManager.h"
 #include "InterfaceState.h"
+#include "InterfaceTestSupport.h"
 #include "InterfaceWired.h"
 #include "KivEvents.h"
 #include "KivStateMachine.h"
@@ -235,15 +236,6 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 {
     if (type != QtInfoMsg && type != QtDebugMsg)
         testFrameworkHandler(type, context, text);
-}
-
-bool sh(const QString &program, const QStringList &arguments)
-{
-    QByteArray output;
-    const bool ok = run(program, arguments, &output) == 0;
-    if (!ok)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(' ')), output.constData());
-    return ok;
 }
 
 bool readsCarrier(const QString &interface, const QByteArray &value)

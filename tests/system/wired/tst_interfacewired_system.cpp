@@ -1,5 +1,5 @@
 #include "AddressManager.h"
-#include "AddressTestSupport.h"
+#include "InterfaceTestSupport.h"
 #include "InterfaceWired.h"
 #include "NetlinkWatcher.h"
 #include "NetworkDriverIp.h"
@@ -28,15 +28,6 @@ const InterfaceName Eth0(QStringLiteral("eth0"));
 QString pidNamespace(const QString &pid)
 {
     return QFile::symLinkTarget("/proc/" + pid + "/ns/pid");
-}
-
-bool sh(const QString &program, const QStringList &arguments)
-{
-    QByteArray output;
-    const bool ok = run(program, arguments, &output) == 0;
-    if (!ok)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(' ')), output.constData());
-    return ok;
 }
 
 // The IPv4 addresses of eth0 as the kernel has them, "address/prefix".
