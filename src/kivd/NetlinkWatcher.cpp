@@ -131,6 +131,8 @@ void NetlinkWatcher::on_socketReady(int)
     for (int i = 0; i < MaxReceivesPerWakeUp; ++i) {
         const quint64 before = m_messagesReceived;
         const int error = nl_recvmsgs_default(m_socket->socket);
+        if (error == -NLE_AGAIN)
+            return;
         if (error < 0) {
             kivCritical() << "Netlink receive message returned an error!";
             kivWarning() << "Netlink receive error: " << nl_geterror(error);

@@ -55,7 +55,7 @@ public:
     static QString statusText(const QByteArray &name, unsigned int flags);
 
     // Receive buffer asked for, so that a burst of notifications is not dropped by the kernel.
-    static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
+    static constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
 
 signals:
     void interfaceStatusChanged(QByteArray name, bool up, bool running);

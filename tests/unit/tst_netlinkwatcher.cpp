@@ -37,21 +37,6 @@ private slots:
         QCOMPARE(NetlinkWatcher::statusText("wlan0", IFF_RUNNING | IFF_DORMANT),
                  QStringLiteral("wlan0: -UP +RUNNING -LOWER_UP +DORMANT "));
     }
-
-    void addressRecordsCompareAllFields()
-    {
-        const NetlinkAddress base{QStringLiteral("fd00::1"), "eth0", false, false, 64};
-        NetlinkAddress other = base;
-        QCOMPARE(other, base);
-        other.prefixLength = 128;
-        QVERIFY(other != base);
-        other = base;
-        other.linkLocal = true;
-        QVERIFY(other != base);
-        other = base;
-        other.interfaceName = "wlan0";
-        QVERIFY(other != base);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestNetlinkWatcher)

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "SupplicantTypes.h"
+
+#include <QDBusMetaType>
+#include <QMetaType>
+
+namespace WpaSupplicantTypes {
+
+// Registers the bus argument types of the supplicant's interface descriptions under their
+// annotation names, with their marshalling ("ay" is QByteArray's own and needs only the name).
+inline void registerBusTypes()
+{
+    qRegisterMetaType<QVectorUnsignedInt>("QVectorUnsignedInt");
+    qRegisterMetaType<QVectorUnsignedChar>("QVectorUnsignedChar");
+    qRegisterMetaType<QMapQVectorUnsignedChar>("QMapQVectorUnsignedChar");
+    qRegisterMetaType<UnsignedPair>("UnsignedPair");
+    qRegisterMetaType<VectorUnsignedPair>("VectorUnsignedPair");
+    qDBusRegisterMetaType<QVectorUnsignedInt>();
+    qDBusRegisterMetaType<QMapQVectorUnsignedChar>();
+    qDBusRegisterMetaType<UnsignedPair>();
+    qDBusRegisterMetaType<VectorUnsignedPair>();
+}
+
+} // namespace WpaSupplicantTypes
