@@ -63,6 +63,8 @@ Ipv4AddressManager::Ipv4AddressManager(const InterfaceName &interface, NetworkDr
         m_dhcpClientFactory = [](const InterfaceName &name) -> DhcpClient * { return new Udhcpc(name); };
     m_autoipTimer.setParent(this);
     m_autoipTimer.setSingleShot(true);
+    // A coarse timer may fire over a second early at this length.
+    m_autoipTimer.setTimerType(Qt::PreciseTimer);
     m_autoipTimer.setInterval(FallbackTimeoutMs);
     KivCommon::connect(&m_autoipTimer, SIGNAL(timeout()), this, SLOT(on_autoipTimer_timeout()));
 }

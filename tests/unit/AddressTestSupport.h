@@ -39,13 +39,6 @@ public:
         commands << "addDefaultRoute " + gateway + ' ' + interface.toString();
     }
 
-    QStringList take()
-    {
-        const QStringList taken = commands;
-        commands.clear();
-        return taken;
-    }
-
 private:
     static QString familyText(AddressFamily family)
     {

@@ -131,7 +131,7 @@ private slots:
                       "KIVD_IP=10.0.0.6\nKIVD_NETMASK=255.255.255.0\nKIVD_FINISHED\n"}
             << "10.0.0.6" << QStringList{"10.0.0.53"};
         QTest::newRow("binaryJunkBeforeTheRecord")
-            << Chunks{QByteArray("\xff\xfe\x80garbage\x01\x02\n", 15), QByteArray("junk\n\0KIVD_FINISHED\n", 20),
+            << Chunks{QByteArray("\xff\xfe\x80garbage\x01\x02\n", 13), QByteArray("junk\n\0KIVD_FINISHED\n", 20),
                       "KIVD_IP=10.0.0.5\nKIVD_NETMASK=255.255.255.0\nKIVD_DNS=10.0.0.53\nKIVD_FINISHED\n"}
             << "10.0.0.5" << QStringList{"10.0.0.53"};
         QTest::newRow("overlongLineBeforeTheRecord")

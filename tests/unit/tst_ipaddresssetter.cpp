@@ -2,7 +2,6 @@
 #include "IpAddressSetter.h"
 #include "LogExpect.h"
 #include "LogHandler.h"
-#include "ResolvConf.h"
 
 #include <QtTest>
 
@@ -113,18 +112,6 @@ private slots:
         setter.setAddress(lease);
         expectLog(QtDebugMsg, QStringLiteral("Setting gateway address: \"10.0.0.1\" to interface: \"eth0\""));
         setter.setGateway(lease);
-    }
-
-    void defaultReaderUsesTheRoutingTable()
-    {
-        // Whatever the table holds, the setter flushes exactly when the route reader finds a gateway.
-        RecordingDriver driver;
-        IpAddressSetter setter(&driver);
-        setter.setGateway(configuration("eth0", "10.0.0.5", "255.255.255.0", "10.0.0.1"));
-        QStringList expected{"addDefaultRoute 10.0.0.1 eth0"};
-        if (!ResolvConf::readIpv4DefaultGateway().isEmpty())
-            expected.prepend(QStringLiteral("flushDefaultRoutes ipv4"));
-        QCOMPARE(driver.commands, expected);
     }
 };
 

@@ -70,6 +70,7 @@ struct Ipv4Fixture
     {
         QTimer *timer = manager.findChild<QTimer *>();
         QVERIFY(timer && timer->isActive() && timer->isSingleShot());
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
         QCOMPARE(timer->interval(), Ipv4AddressManager::FallbackTimeoutMs);
         timer->stop();
         QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
@@ -223,8 +224,7 @@ private slots:
         QCOMPARE(fixture.clients.last()->starts, 1);
         QCOMPARE(fixture.clients.last()->interfaceName(), Kivtest0);
         QVERIFY(fixture.manager.fallbackRemainingTime() > Ipv4AddressManager::FallbackTimeoutMs - 1000);
-        // A coarse timer may be scheduled up to 5 % late.
-        QVERIFY(fixture.manager.fallbackRemainingTime() <= Ipv4AddressManager::FallbackTimeoutMs * 105 / 100);
+        QVERIFY(fixture.manager.fallbackRemainingTime() <= Ipv4AddressManager::FallbackTimeoutMs);
     }
 
     void restartReplacesTheDhcpClient()
