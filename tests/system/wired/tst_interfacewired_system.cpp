@@ -1,6 +1,7 @@
 #include "AddressManager.h"
 #include "InterfaceTestSupport.h"
 #include "InterfaceWired.h"
+#include "KivSandbox.h"
 #include "NetlinkWatcher.h"
 #include "NetworkDriverIp.h"
 #include "ResolvConf.h"
@@ -13,22 +14,13 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <unistd.h>
-
-#include <memory>
-#include <vector>
-
-// The wired controller on a real eth0 with a real address manager. The test moves itself into
-// network, mount and PID namespaces of its own: eth0 is one end of a veth pair whose other end,
-// lan0, sits in a LAN namespace with dnsmasq as DHCP server. Everything it starts ends with it.
+// The wired controller on the real eth0 of a sandbox device, with a real address manager, ip and
+// udhcpc, and the wired LAN's dnsmasq. The program brings a sandbox up and runs itself inside the
+// device, where the test proper runs; the cable is the LAN end of eth0's veth pair.
 namespace {
 
 const InterfaceName Eth0(QStringLiteral("eth0"));
-
-QString pidNamespace(const QString &pid)
-{
-    return QFile::symLinkTarget("/proc/" + pid + "/ns/pid");
-}
+const QString InDevice = QStringLiteral("--in-device");
 
 // The IPv4 addresses of eth0 as the kernel has them, "address/prefix".
 QStringList kernelIpv4Addresses()
@@ -44,6 +36,17 @@ QStringList kernelIpv4Addresses()
     return addresses;
 }
 
+// In a sandbox device PID 1 is the device's init, in the device's network namespace; elsewhere
+// (the machine, a namespace of some other harness) it is not.
+bool inSandboxDevice()
+{
+    QFile init(QStringLiteral("/proc/1/cmdline"));
+    return inPrivateNamespaces() && init.open(QIODevice::ReadOnly)
+           && init.readAll().split('\0').value(1) == "init"
+           && QFile::symLinkTarget("/proc/1/exe").endsWith(QLatin1String("/kiv-sandbox-ns"))
+           && QFile::symLinkTarget("/proc/1/ns/net").section('/', -1) == ownNamespaces().section(' ', 0, 0);
+}
+
 bool eth0IsUp()
 {
     QByteArray output;
@@ -57,70 +60,26 @@ bool eth0IsUp()
 class TestInterfaceWiredSystem : public QObject
 {
     Q_OBJECT
+public:
+    explicit TestInterfaceWiredSystem(const QString &wiredLan) : m_wiredLan(wiredLan) {}
 
-    QTemporaryDir m_scratch;
-    std::unique_ptr<QProcess> m_lan;
-    std::unique_ptr<QProcess> m_dnsmasq;
-    QString m_lanPid;
+private:
+    bool setCable(bool plugged) { return sh("ip", {"-n", m_wiredLan, "link", "set", "lan0", plugged ? "up" : "down"}); }
 
-    // Runs a command in the LAN namespace.
-    bool inLan(const QStringList &command)
-    {
-        return sh("nsenter", QStringList{"-t", m_lanPid, "-n"} + command);
-    }
-
-    bool setCable(bool plugged) { return inLan({"ip", "link", "set", "lan0", plugged ? "up" : "down"}); }
+    QString m_wiredLan;
 
 private slots:
     void initTestCase()
     {
-        // Links, addresses, /etc and processes are changed below: only ever in namespaces of our own.
-        QVERIFY2(inPrivateNamespaces() && pidNamespace("self") != qEnvironmentVariable("KIV_OUTER_PID_NAMESPACE"),
-                 "refusing to run outside private network, mount and PID namespaces");
-        QVERIFY2(!QNetworkInterface::interfaceFromName("eth0").isValid(), "this namespace already has an eth0");
-        QVERIFY(sh("mount", {"-t", "sysfs", "sysfs", "/sys"}));
-        QVERIFY(sh("ip", {"link", "set", "lo", "up"}));
-        QVERIFY(overlayDirectory("/etc", m_scratch.filePath("etc")));
-        QVERIFY(overlayDirectory("/usr/share", m_scratch.filePath("share")));
-        QFile::remove("/etc/resolv.conf");
-        QVERIFY(QFile("/etc/resolv.conf").open(QIODevice::WriteOnly));
-        QVERIFY(QDir().mkpath("/usr/share/kivd"));
-        QVERIFY(QFile::copy(KIV_SOURCE_DIR "/src/kivd/kivd_udhcpc.sh", "/usr/share/kivd/kivd_udhcpc.sh"));
-
-        m_lan = std::make_unique<QProcess>();
-        m_lan->start("unshare", {"--net", "sleep", "infinity"});
-        QVERIFY(m_lan->waitForStarted());
-        m_lanPid = QString::number(m_lan->processId());
-        QTRY_VERIFY(QFile::symLinkTarget("/proc/" + m_lanPid + "/ns/net") != QFile::symLinkTarget("/proc/self/ns/net"));
-        QVERIFY(sh("ip", {"link", "add", "eth0", "type", "veth", "peer", "name", "lan0", "netns", m_lanPid}));
-        // Raw-socket DHCP clients drop the partial checksums of veth offload.
-        QVERIFY(sh("ethtool", {"-K", "eth0", "tx", "off"}));
-        QVERIFY(inLan({"ethtool", "-K", "lan0", "tx", "off"}));
-        QVERIFY(inLan({"ip", "addr", "add", "192.168.50.1/24", "dev", "lan0"}));
-        QVERIFY(inLan({"ip", "link", "set", "lo", "up"}));
-
-        m_dnsmasq = std::make_unique<QProcess>();
-        m_dnsmasq->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_dnsmasq->start("nsenter", {"-t", m_lanPid, "-n", "dnsmasq", "--no-daemon", "--conf-file=/dev/null",
-                                     "--port=0", "--leasefile-ro", "--pid-file=", "--interface=lan0",
-                                     "--bind-dynamic", "--dhcp-range=192.168.50.100,192.168.50.199,3600",
-                                     "--dhcp-option=option:router,192.168.50.1",
-                                     "--dhcp-option=option:dns-server,192.168.50.53"});
-        QVERIFY(m_dnsmasq->waitForStarted());
-    }
-
-    void cleanupTestCase()
-    {
-        for (QProcess *process : {m_dnsmasq.get(), m_lan.get()}) {
-            if (process) {
-                process->kill();
-                process->waitForFinished();
-            }
-        }
+        // Links, addresses and /etc are changed below: only ever inside the sandbox device.
+        QVERIFY2(inSandboxDevice(), "refusing to run outside a sandbox device");
+        QVERIFY(QNetworkInterface::interfaceFromName("eth0").isValid());
+        QVERIFY(!m_wiredLan.isEmpty());
     }
 
     void wiredLifecycleOnRealEthernet()
     {
+        QVERIFY(setCable(false));
         // Declared first: the controller's destructor disables it, which a ready controller announces.
         QStringList journal;
         NetlinkWatcher netlink;
@@ -151,7 +110,6 @@ private slots:
                 wired.setRunningState(running = r);
         });
 
-        QVERIFY(setCable(false));
         QTRY_COMPARE(journal, QStringList{"disabled"});
         QCOMPARE(status.takeFirst().at(0).value<InterfaceStatus>(), InterfaceStatus::Down);
 
@@ -201,23 +159,33 @@ private slots:
     }
 };
 
+// Outside the device: a sandbox without router advertisements, so that only DHCP connects.
+int runInSandbox()
+{
+    KivSandbox sandbox;
+    if (!sandbox.up({"--no-ra"})) {
+        qCritical("sandbox: %s", qPrintable(sandbox.lastError()));
+        return 1;
+    }
+    QStringList command{QCoreApplication::applicationFilePath(), InDevice, ownNamespaces(),
+                        sandbox.netns(KivSandbox::Namespace::WiredLan)};
+    command += QCoreApplication::arguments().mid(1);
+    const KivSandbox::Result result = sandbox.exec(command, 100000);
+    fwrite(result.output.constData(), 1, size_t(result.output.size()), stdout);
+    return result.ok() ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("KIV_OUTER_NAMESPACES")) {
-        qputenv("KIV_OUTER_NAMESPACES", ownNamespaces().toUtf8());
-        qputenv("KIV_OUTER_PID_NAMESPACE", pidNamespace("self").toUtf8());
-        const QByteArray self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe")).toLocal8Bit();
-        std::vector<const char *> arguments{"unshare", "--net", "--mount", "--propagation", "private", "--pid",
-                                            "--fork", "--kill-child", "--mount-proc", self.constData()};
-        for (int i = 1; i < argc; ++i)
-            arguments.push_back(argv[i]);
-        arguments.push_back(nullptr);
-        execvp("unshare", const_cast<char **>(arguments.data()));
-        qFatal("cannot run unshare");
-    }
     QCoreApplication application(argc, argv);
-    TestInterfaceWiredSystem test;
-    return QTest::qExec(&test, argc, argv);
+    QStringList arguments = application.arguments();
+    const int inDevice = arguments.indexOf(InDevice);
+    if (inDevice < 0 || inDevice + 2 >= arguments.size())
+        return runInSandbox();
+    qputenv("KIV_OUTER_NAMESPACES", arguments.at(inDevice + 1).toUtf8());
+    TestInterfaceWiredSystem test(arguments.at(inDevice + 2));
+    arguments.erase(arguments.begin() + inDevice, arguments.begin() + inDevice + 3);
+    return QTest::qExec(&test, arguments);
 }
 
 #include "tst_interfacewired_system.moc"
