@@ -24,6 +24,8 @@ InterfaceWired::InterfaceWired(const InterfaceName &name, NetworkDriver *driver,
     , m_addressManager(addressManager)
     , m_machine(new KivStateMachine(this))
 {
+    // The status also travels through queued connections.
+    qRegisterMetaType<InterfaceStatus>("InterfaceStatus");
     kivDebug() << "Creating wired interface: " << m_name;
     KivCommon::connect(m_addressManager, SIGNAL(connected()), this, SLOT(on_address_connected()));
     KivCommon::connect(m_addressManager, SIGNAL(disconnected()), this, SLOT(on_address_disconnected()));

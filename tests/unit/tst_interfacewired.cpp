@@ -253,7 +253,6 @@ class TestInterfaceWired : public QObject
 private slots:
     void initTestCase()
     {
-        qRegisterMetaType<InterfaceStatus>();
         testFrameworkHandler = qInstallMessageHandler(quietHandler);
         if (!inPrivateNamespaces())
             return;
