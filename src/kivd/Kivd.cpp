@@ -1,6 +1,7 @@
 #include "KivProcess.h"
 #include "KivdOptions.h"
 #include "LogHandler.h"
+#include "NetworkMonitor.h"
 #include "TavuStacktrace.h"
 
 #include <QCoreApplication>
@@ -46,9 +47,15 @@ int main(int argc, char *argv[])
     if (options.debug)
         KivLog::debugLevel = 1;
 
-    if (!options.monitor)
+    if (!options.monitor) {
         cleanUp(options);
+        kivInfo() << "Manager not available in this build, exiting.";
+        return 0;
+    }
 
-    kivInfo() << "Manager not available in this build, exiting.";
+    QObject *topLevel = new NetworkMonitor(options.wired, options.wireless, options.softaps);
+    kivInfo() << "Finished setting up, starting main loop...";
+    app.exec();
+    delete topLevel;
     return 0;
 }

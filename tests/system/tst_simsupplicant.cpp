@@ -78,7 +78,7 @@ QList<BusInterfaceDescription> descriptions()
 {
     QList<BusInterfaceDescription> all;
     const QDir dir(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/src/kivd/dbus"));
-    for (const QString &name : dir.entryList({QStringLiteral("*.xml")})) {
+    for (const QString &name : dir.entryList({QStringLiteral("fi.w1.wpa_supplicant1*.xml")})) {
         QFile file(dir.filePath(name));
         file.open(QIODevice::ReadOnly);
         QString error;

@@ -18,12 +18,14 @@ private slots:
     void runsCommandsThenEndsWithStatus_data();
     void runsCommandsThenEndsWithStatus();
     void commandsRunInsidePrivateNamespaces();
+    void monitorModeRunsNoCommandAndEndsWithoutBus();
     void existingPathIsKept();
     void unsetPathGetsDefault();
 
 private:
     // Runs kivd with the stand-ins first on the given search path (the default one when empty).
-    ChildRun runKivd(const QStringList &arguments, const QString &path = QString()) const;
+    ChildRun runKivd(const QStringList &arguments, const QString &path = QString(),
+                     const QString &busAddress = QString()) const;
     ChildRun runKivdWithoutPath(const QStringList &arguments) const;
     QStringList recordedCommands() const;
     QString readFile(const QString &name) const;
@@ -123,10 +125,12 @@ void TestKivd::writeFake(const QString &name) const
                                   | QFileDevice::ExeOther));
 }
 
-ChildRun TestKivd::runKivd(const QStringList &arguments, const QString &path) const
+ChildRun TestKivd::runKivd(const QStringList &arguments, const QString &path, const QString &busAddress) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PATH"), path.isEmpty() ? m_fakes + QStringLiteral(":/usr/bin:/bin") : path);
+    if (!busAddress.isEmpty())
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
     return ChildRun::run(m_unshare, NamespaceArguments + QStringList{QStringLiteral(KIVD_BINARY)} + arguments,
                          environment);
 }
@@ -169,8 +173,6 @@ void TestKivd::runsCommandsThenEndsWithStatus_data()
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QStringList>("tail");
 
-    QTest::newRow("monitor mode runs no command")
-        << QStringList{"-m", "--wired", "eth7"} << 0 << QStringList() << QStringList{Finished};
     QTest::newRow("short help") << QStringList{"-h"} << 1 << QStringList() << helpLines();
     QTest::newRow("unknown argument then long help")
         << QStringList{"--bogus", "--help", "--wired"} << 1 << QStringList()
@@ -227,6 +229,23 @@ void TestKivd::commandsRunInsidePrivateNamespaces()
     QVERIFY(!readFile(QStringLiteral("netns")).isEmpty());
     QVERIFY(!readFile(QStringLiteral("netns")).contains(QFileInfo(ownNet).fileName()));
     QVERIFY(!readFile(QStringLiteral("mntns")).contains(QFileInfo(ownMnt).fileName()));
+}
+
+// The monitor observes only: without a system bus it cannot register and ends at the fatal line.
+void TestKivd::monitorModeRunsNoCommandAndEndsWithoutBus()
+{
+    const ChildRun run = runKivd({QStringLiteral("-m"), QStringLiteral("--wired"), QStringLiteral("eth7")}, QString(),
+                                 QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("no-bus")));
+    QVERIFY(run.finished);
+    QVERIFY(run.exitStatus == QProcess::CrashExit || run.exitCode != 0);
+    QCOMPARE(recordedCommands(), QStringList());
+    const QStringList lines = run.normalized();
+    QVERIFY2(lines.contains(QStringLiteral("INFO NetworkMonitor.cpp Interface eth7 is disconnected")), run.output.constData());
+    const int critical =
+        lines.indexOf(QStringLiteral("ERROR ControlInterface.cpp There is already a dbus object at/com/tarvel/kiv, exiting!"));
+    QVERIFY2(critical > 0, run.output.constData());
+    QCOMPARE(lines.value(critical + 1), QStringLiteral("FATAL ControlInterface.cpp Aborting program due to fatal error!"));
+    QVERIFY(!lines.contains(Finished));
 }
 
 void TestKivd::existingPathIsKept()

@@ -1,0 +1,430 @@
+// Self-tests of the simulated device: its namespaces and private files, the bus and its policy,
+// hot-plug events through libudev, the test doubles and the isolation of parallel sandboxes.
+
+#include "KivSandbox.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Waits end as soon as their condition holds; the limit only matters on a very busy machine.
+const int Patience = 20000;
+
+const QString Nobody = QStringLiteral("--reuid=65534");
+
+QString program(const char *name)
+{
+    return KivSandbox::programDir() + QLatin1Char('/') + QLatin1String(name);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList asNobody(const QStringList &command)
+{
+    return QStringList{QStringLiteral("setpriv"), Nobody, QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")} + command;
+}
+
+} // namespace
+
+class SandboxDeviceTest : public QObject
+{
+    Q_OBJECT
+
+    KivSandbox sandbox;
+
+    QByteArray deviceOutput(const QStringList &command)
+    {
+        return sandbox.exec(command).output.trimmed();
+    }
+
+    QString stationMac(const QString &apInterface)
+    {
+        const KivSandbox::Result r = sandbox.execIn(KivSandbox::Namespace::Station,
+                                                    {"cat", "/sys/class/net/sta-" + apInterface + "/address"});
+        return QString::fromUtf8(r.output).trimmed();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QVERIFY2(sandbox.up(), qPrintable(sandbox.lastError()));
+    }
+
+    void deviceHasItsOwnNamespacesAndInterfaces()
+    {
+        QCOMPARE(deviceOutput({"ls", "/sys/class/net"}), QByteArray("eth0\nlo\nwlan0"));
+        QCOMPARE(deviceOutput({"hostname"}), QByteArray("kivdevice"));
+        QCOMPARE(deviceOutput({"cat", "/proc/1/comm"}), QByteArray("kiv-sandbox-ns"));
+        const QByteArray hostNet = QFile::symLinkTarget(QStringLiteral("/proc/self/ns/net")).toUtf8();
+        const QByteArray deviceNet = deviceOutput({"readlink", "/proc/self/ns/net"});
+        QVERIFY(deviceNet.startsWith("net:["));
+        QVERIFY(deviceNet != hostNet);
+        struct stat device;
+        QCOMPARE(stat(QByteArray("/run/netns/" + sandbox.netns(KivSandbox::Namespace::Device).toUtf8()).constData(), &device), 0);
+        QCOMPARE(deviceNet, "net:[" + QByteArray::number(static_cast<qulonglong>(device.st_ino)) + "]");
+    }
+
+    void devicePathsHoldDoublesAndRealPrograms()
+    {
+        QCOMPARE(deviceOutput({"readlink", "-f", "/usr/sbin/hostapd"}), program("kiv-hostapd-double").toUtf8());
+        QCOMPARE(deviceOutput({"readlink", "-f", "/usr/sbin/dnsd"}), program("kiv-dnsd-double").toUtf8());
+        QCOMPARE(deviceOutput({"readlink", "-f", "/sbin/udhcpc"}), QByteArray("/usr/bin/busybox"));
+        QVERIFY(sandbox.exec({"test", "-x", "/usr/share/kivd/kivd_udhcpc.sh"}).ok());
+        const KivSandbox::Result iw = sandbox.exec({"iw", "dev"});
+        QCOMPARE(iw.exitCode, 1);
+        QVERIFY2(iw.output.contains("unsupported command: iw dev"), iw.output.constData());
+    }
+
+    void resolverFileIsTheSandboxFileAndCanBeReplacedAtomically()
+    {
+        const QByteArray machineResolver = readFile(QStringLiteral("/etc/resolv.conf"));
+        QCOMPARE(deviceOutput({"realpath", "/etc/resolv.conf"}), sandbox.hostPath("/etc/resolv.conf").toUtf8());
+        // The daemon's writer resolves the link and renames a ".new" file over the target.
+        QVERIFY(sandbox.exec({"sh", "-c", "t=$(realpath /etc/resolv.conf) && echo 'nameserver 10.9.9.9' > $t.new && mv $t.new $t"}).ok());
+        QCOMPARE(readFile(sandbox.hostPath("/etc/resolv.conf")), QByteArray("nameserver 10.9.9.9\n"));
+        // Even /etc/resolv.conf itself can be replaced, in the device's private /etc only.
+        QVERIFY(sandbox.exec({"sh", "-c", "echo 'nameserver 10.8.8.8' > /etc/resolv.conf.new && mv /etc/resolv.conf.new /etc/resolv.conf"}).ok());
+        QCOMPARE(deviceOutput({"cat", "/etc/resolv.conf"}), QByteArray("nameserver 10.8.8.8"));
+        QVERIFY(sandbox.exec({"ln", "-sfn", sandbox.hostPath("/etc/resolv.conf"), "/etc/resolv.conf"}).ok());
+        QCOMPARE(readFile(QStringLiteral("/etc/resolv.conf")), machineResolver);
+    }
+
+    void deviceTmpIsTheSandboxTmp()
+    {
+        const QString name = QStringLiteral("/tmp/kiv-from-device-") + sandbox.name();
+        QVERIFY(writeFile(sandbox.hostPath("/tmp/from-host"), "written on the host\n"));
+        QCOMPARE(deviceOutput({"cat", "/tmp/from-host"}), QByteArray("written on the host"));
+        QVERIFY(sandbox.exec({"sh", "-c", "echo device > " + name}).ok());
+        QVERIFY(!QFile::exists(name));
+        QCOMPARE(readFile(sandbox.hostPath(name)), QByteArray("device\n"));
+    }
+
+    void marvellParameterFilesAppearUnderSysModule()
+    {
+        QVERIFY(sandbox.setModuleParameter(QStringLiteral("sd8xxx/parameters/cfg80211_drcs"), QStringLiteral("1")));
+        QCOMPARE(deviceOutput({"cat", "/sys/module/sd8xxx/parameters/cfg80211_drcs"}), QByteArray("1"));
+        QVERIFY(sandbox.setModuleParameter(QStringLiteral("mwifiex/parameters/drcs"), QStringLiteral("0")));
+        QVERIFY(sandbox.exec({"sh", "-c", "printf 1 > /sys/module/mwifiex/parameters/drcs"}).ok());
+        QCOMPARE(readFile(sandbox.hostPath("/sys/module/mwifiex/parameters/drcs")), QByteArray("1"));
+        QVERIFY(sandbox.setModuleParameter(QStringLiteral("mwifiex/parameters/drcs"), QStringLiteral("--remove")));
+        QVERIFY(!sandbox.exec({"test", "-e", "/sys/module/mwifiex/parameters/drcs"}).ok());
+    }
+
+    void programInsideTheDeviceOwnsBusName()
+    {
+        QProcess *probe = sandbox.startAndWaitForBusName(program("kiv-bus-probe"), {"own", "org.kivsandbox.Probe"},
+                                                         QStringLiteral("org.kivsandbox.Probe"));
+        QVERIFY2(probe, qPrintable(sandbox.lastError()));
+        const QDBusMessage reply = sandbox.bus().call(QDBusMessage::createMethodCall(
+            "org.kivsandbox.Probe", "/probe", "org.kivsandbox.Probe", "Ping"));
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(reply.arguments().value(0).toString(), QStringLiteral("pong"));
+        QVERIFY(sandbox.stop(probe));
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("org.kivsandbox.Probe")).value(), Patience);
+    }
+
+    void waitingForBusNameEndsWhenTheProgramEnds()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!sandbox.startAndWaitForBusName(QStringLiteral("false"), {}, QStringLiteral("org.kivsandbox.Never"), 20000));
+        QVERIFY(timer.elapsed() < 10000);
+    }
+
+    void supplicantSlotRunsTheProgramAsWpaSupplicantOnTheBus()
+    {
+        // A stand-in for the simulated supplicant: records its scenario and owns the supplicant's name.
+        const QString fake = sandbox.hostPath("/tmp/fake-supplicant");
+        const QString scenario = sandbox.hostPath("/tmp/scenario.json");
+        QVERIFY(writeFile(scenario, "{}\n"));
+        QVERIFY(writeFile(fake, "#!/bin/sh\n[ \"$1\" = --scenario ] && echo \"$2\" > /tmp/scenario-seen\n" + program("kiv-bus-probe").toUtf8()
+                                    + " own fi.w1.wpa_supplicant1 &\ntrap 'kill $!; exit 0' TERM\nwait\n"));
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY2(sandbox.startSupplicant(scenario, {}, fake), qPrintable(sandbox.lastError()));
+        QVERIFY(sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value());
+        QCOMPARE(readFile(sandbox.hostPath("/tmp/scenario-seen")).trimmed(), scenario.toUtf8());
+        // The daemon stops the supplicant by name, as on a device.
+        QVERIFY(sandbox.exec({"killall", "wpa_supplicant"}).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value(), Patience);
+        QVERIFY(!sandbox.startSupplicant(scenario, {}, sandbox.hostPath("/tmp/no-such-program")));
+        QVERIFY(sandbox.lastError().contains("no simulated supplicant"));
+
+        // The project's simulator is the default program.
+        QVERIFY(writeFile(scenario, "{\"interfaces\": [\"wlan0\"], \"accessPoints\": []}\n"));
+        QVERIFY2(sandbox.startSupplicant(scenario, {}, QString()), qPrintable(sandbox.lastError()));
+        QVERIFY(sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value());
+        QVERIFY(sandbox.exec({"killall", "wpa_supplicant"}).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("fi.w1.wpa_supplicant1")).value(), Patience);
+    }
+
+    void busPolicyLetsOnlyRootOwnAndCallTheDaemon_data()
+    {
+        QTest::addColumn<bool>("asRoot");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("root, daemon name") << true << "com.tarvel.kiv" << true;
+        QTest::newRow("nobody, daemon name") << false << "com.tarvel.kiv" << false;
+        QTest::newRow("nobody, test double name") << false << "org.kivsandbox.Open" << true;
+    }
+
+    void busPolicyLetsOnlyRootOwnAndCallTheDaemon()
+    {
+        QFETCH(bool, asRoot);
+        QFETCH(QString, name);
+        QFETCH(bool, allowed);
+        const QStringList own{program("kiv-bus-probe"), "own", name};
+        const QStringList call{program("kiv-bus-probe"), "call", name};
+        const auto asUser = [asRoot](const QStringList &command) { return asRoot ? command : asNobody(command); };
+        if (!allowed) {
+            const KivSandbox::Result r = sandbox.exec(asUser(own));
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY2(r.output.contains("org.freedesktop.DBus.Error.AccessDenied"), r.output.constData());
+        }
+        // The row's user serves the name where it may; root serves it otherwise.
+        const QStringList server = allowed ? asUser(own) : own;
+        QProcess *owner = sandbox.startAndWaitForBusName(server.first(), server.mid(1), name);
+        QVERIFY2(owner, qPrintable(sandbox.lastError()));
+        const KivSandbox::Result r = sandbox.exec(asUser(call));
+        QVERIFY(sandbox.stop(owner));
+        if (allowed) {
+            QCOMPARE(r.output.trimmed(), QByteArray("reply pong"));
+        } else {
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.output.trimmed(), QByteArray("error org.freedesktop.DBus.Error.AccessDenied"));
+        }
+    }
+
+    void udevMonitorSeesInterfacesComeAndGo()
+    {
+        QProcess *watch = sandbox.start(program("kiv-udev-watch"));
+        QVERIFY(watch);
+        QByteArray seen;
+        const auto collect = [&] {
+            seen += watch->readAll();
+            return seen;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("ready\n"), Patience);
+        QVERIFY(sandbox.exec({"ip", "link", "add", "kivtest0", "type", "veth", "peer", "name", "kivtest1"}).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("add kivtest0\n"), Patience);
+        QVERIFY(sandbox.exec({"ip", "link", "del", "kivtest0"}).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("remove kivtest0\n"), Patience);
+        QVERIFY(seen.contains("add kivtest1\n"));
+        QVERIFY(sandbox.stop(watch));
+    }
+
+    void iwDoubleCreatesSoftApInterfaceWithStationEnd()
+    {
+        const KivSandbox::Result add = sandbox.exec({"iw", "phy", "phy0", "interface", "add", "uap1", "type", "__ap"});
+        QVERIFY2(add.ok(), add.output.constData());
+        QVERIFY(sandbox.exec({"test", "-e", "/sys/class/net/uap1"}).ok());
+        const KivSandbox::Result station = sandbox.execIn(KivSandbox::Namespace::Station, {"ip", "-br", "link", "show", "sta-uap1"});
+        QVERIFY2(station.output.contains(",UP>"), station.output.constData());
+        const KivSandbox::Result offload = sandbox.execIn(KivSandbox::Namespace::Station, {"ethtool", "-k", "sta-uap1"});
+        QVERIFY2(offload.output.contains("tx-checksumming: off"), offload.output.constData());
+        QVERIFY(sandbox.exec({"ip", "link", "set", "uap1", "up"}).ok());
+        QTRY_COMPARE_WITH_TIMEOUT(deviceOutput({"cat", "/sys/class/net/uap1/carrier"}), QByteArray("1"), Patience);
+        QCOMPARE(sandbox.exec({"iw", "phy", "phy0", "interface", "add", "uap1", "type", "__ap"}).exitCode, 1);
+        QVERIFY(sandbox.exec({"iw", "dev", "uap1", "del"}).ok());
+        QVERIFY(!sandbox.exec({"test", "-e", "/sys/class/net/uap1"}).ok());
+    }
+
+    void hostapdDoubleRejectsMalformedConfiguration_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray head = "# Auto-generated by Quillon.\n";
+        QTest::newRow("ssid missing") << head + "interface=eth0\nhw_mode=g\nchannel=6\n" << QByteArray("Missing required item 'ssid'");
+        QTest::newRow("interface missing") << head + "ssid=a\nhw_mode=g\nchannel=6\n" << QByteArray("Missing required item 'interface'");
+        QTest::newRow("channel missing") << head + "interface=eth0\nssid=a\nhw_mode=g\n" << QByteArray("Missing required item 'channel'");
+        QTest::newRow("control character") << head + "interface=eth0\nssid=a\x01b\nhw_mode=g\nchannel=6\n" << QByteArray("Line 3: invalid control character");
+        QTest::newRow("unknown item") << head + "interface=eth0\nssid=a\nhw_mode=g\nchannel=6\nwpa=2\n" << QByteArray("Line 6: unknown configuration item 'wpa'");
+        QTest::newRow("line without value") << head + "interface=eth0\nssid\nhw_mode=g\nchannel=6\n" << QByteArray("Line 3: invalid line 'ssid'");
+        QTest::newRow("ssid over 32 bytes") << head + "interface=eth0\nssid=" + QByteArray(33, 'x') + "\nhw_mode=g\nchannel=6\n" << QByteArray("Line 3: invalid ssid");
+        QTest::newRow("5 GHz channel in g mode") << head + "interface=eth0\nssid=a\nhw_mode=g\nchannel=36\n" << QByteArray("Channel 36 not allowed for hw_mode g");
+        QTest::newRow("bad country code") << head + "interface=eth0\nssid=a\nhw_mode=a\nchannel=36\ncountry_code=de\n" << QByteArray("Line 6: invalid country_code 'de'");
+        QTest::newRow("missing interface device") << head + "interface=uap9\nssid=a\nhw_mode=g\nchannel=6\n" << QByteArray("Could not read interface uap9 flags");
+    }
+
+    void hostapdDoubleRejectsMalformedConfiguration()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, message);
+        QVERIFY(writeFile(sandbox.hostPath("/tmp/hostapd_bad.conf"), config));
+        const KivSandbox::Result r = sandbox.exec({"/usr/sbin/hostapd", "/tmp/hostapd_bad.conf"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.output.contains(message), r.output.constData());
+        QVERIFY(!r.output.contains("AP-ENABLED"));
+    }
+
+    void hostapdDoubleReportsStationsAndStopsOnTerm()
+    {
+        QVERIFY(sandbox.exec({"iw", "phy", "phy0", "interface", "add", "uap0", "type", "__ap"}).ok());
+        QVERIFY(writeFile(sandbox.hostPath("/tmp/hostapd_uap0.conf"),
+                          "# Auto-generated by Quillon.\ninterface=uap0\nssid=Kiv Setup\nhw_mode=a\nchannel=36\n"
+                          "macaddr_acl=0\nieee80211n=1\ncountry_code=DE\nvendor_elements=dd0411223344\n"));
+        QProcess *hostapd = sandbox.start(QStringLiteral("/usr/sbin/hostapd"), {"/tmp/hostapd_uap0.conf"});
+        QVERIFY(hostapd);
+        QByteArray out;
+        const auto collect = [&] {
+            out += hostapd->readAll();
+            return out;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-ENABLED\n"), Patience);
+        QVERIFY(out.contains("Using interface uap0 with hwaddr ") && out.contains(" and ssid \"Kiv Setup\""));
+
+        const QString mac = stationMac(QStringLiteral("uap0"));
+        QCOMPARE(sandbox.stationJoin(), mac);
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-CONNECTED " + mac.toUtf8() + "\n"), Patience);
+        QCOMPARE(sandbox.stationLeave(), mac);
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-DISCONNECTED " + mac.toUtf8() + "\n"), Patience);
+        QCOMPARE(sandbox.stationJoin(QStringLiteral("uap0"), QStringLiteral("02:11:22:33:44:55")), QStringLiteral("02:11:22:33:44:55"));
+        QTRY_VERIFY_WITH_TIMEOUT(collect().contains("uap0: AP-STA-CONNECTED 02:11:22:33:44:55\n"), Patience);
+
+        QSignalSpy finished(hostapd, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        hostapd->terminate();
+        QVERIFY(finished.wait(Patience));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(hostapd->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(hostapd->exitCode(), 0);
+        QVERIFY(collect().contains("uap0: AP-DISABLED\n"));
+        QVERIFY(sandbox.stationJoin().isEmpty());
+        QVERIFY(sandbox.exec({"iw", "dev", "uap0", "del"}).ok());
+    }
+
+    void stationLeasesAnAddressFromTheDeviceServer()
+    {
+        QVERIFY(sandbox.exec({"iw", "phy", "phy0", "interface", "add", "uap0", "type", "__ap"}).ok());
+        QVERIFY(sandbox.exec({"ip", "addr", "add", "192.168.4.1/24", "dev", "uap0"}).ok());
+        QVERIFY(sandbox.exec({"ip", "link", "set", "uap0", "up"}).ok());
+        QVERIFY(writeFile(sandbox.hostPath("/tmp/udhcpd_uap0.conf"),
+                          "start\t\t192.168.4.100\nend\t\t192.168.4.110\ninterface\tuap0\noption\tsubnet\t255.255.255.0\n"
+                          "option\trouter\t192.168.4.1\noption\tdns\t192.168.4.1\n"));
+        QProcess *udhcpd = sandbox.start(QStringLiteral("/usr/sbin/udhcpd"), {"-f", "/tmp/udhcpd_uap0.conf"});
+        QVERIFY(udhcpd);
+        const KivSandbox::Result lease = sandbox.tool(QStringLiteral("station"), {"dhcp"});
+        sandbox.stop(udhcpd);
+        QVERIFY2(lease.ok(), lease.output.constData());
+        QVERIFY2(lease.output.contains("KIVD_IP=192.168.4.1"), lease.output.constData());
+        QVERIFY(lease.output.contains("KIVD_GATEWAY=192.168.4.1\n"));
+        QVERIFY(sandbox.exec({"iw", "dev", "uap0", "del"}).ok());
+    }
+
+    void dnsdDoubleValidatesItsFile_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("generated file") << QByteArray("# Auto-generated by Quillon.\nsetup.kiv\t192.168.4.1\n") << true
+                                        << QByteArray("dnsd: serving setup.kiv 192.168.4.1");
+        QTest::newRow("address missing") << QByteArray("setup.kiv\n") << false << QByteArray("dnsd: bad line 1");
+        QTest::newRow("bad address") << QByteArray("setup.kiv\t192.168.4\n") << false << QByteArray("dnsd: bad line 1");
+        QTest::newRow("bad name") << QByteArray("se tup\t192.168.4.1 x\n") << false << QByteArray("dnsd: bad line 1");
+        QTest::newRow("empty") << QByteArray("# Auto-generated by Quillon.\n") << false << QByteArray("dnsd: no names");
+    }
+
+    void dnsdDoubleValidatesItsFile()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(bool, valid);
+        QFETCH(QByteArray, message);
+        QVERIFY(writeFile(sandbox.hostPath("/tmp/dnsd_uap0.conf"), config));
+        QProcess *dnsd = sandbox.start(QStringLiteral("/usr/sbin/dnsd"), {"-c", "/tmp/dnsd_uap0.conf"});
+        QVERIFY(dnsd);
+        QByteArray out;
+        if (!valid) {
+            QVERIFY(dnsd->waitForFinished(Patience));
+            QCOMPARE(dnsd->exitCode(), 1);
+            QVERIFY2(dnsd->readAll().contains(message), message.constData());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT((out += dnsd->readAll()).contains("Accepting UDP packets"), Patience);
+        QVERIFY(out.contains(message));
+        QCOMPARE(dnsd->state(), QProcess::Running);
+        dnsd->terminate();
+        QVERIFY(dnsd->waitForFinished(Patience));
+        QCOMPARE(dnsd->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(dnsd->exitCode(), 0);
+    }
+
+    void launcherRefusesToRunOutsideTheDevice_data()
+    {
+        QTest::addColumn<QString>("deviceNetns");
+        QTest::addColumn<QString>("initPid");
+        const QString device = sandbox.netns(KivSandbox::Namespace::Device);
+        const QString dnsmasq = QString::fromUtf8(readFile(sandbox.dir() + "/dnsmasq-wired.pid")).trimmed();
+        QTest::newRow("init is a machine process") << device << QString::number(QCoreApplication::applicationPid());
+        QTest::newRow("init is in a LAN namespace") << device << dnsmasq;
+        QTest::newRow("device namespace missing") << QStringLiteral("kivsb-00000000-dev") << QString::number(QCoreApplication::applicationPid());
+    }
+
+    void launcherRefusesToRunOutsideTheDevice()
+    {
+        QFETCH(QString, deviceNetns);
+        QFETCH(QString, initPid);
+        QTemporaryDir fake;
+        QVERIFY(writeFile(fake.filePath("env"), "SB_NS_DEVICE=" + deviceNetns.toUtf8() + "\nDBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent\n"));
+        QVERIFY(writeFile(fake.filePath("init.pid"), initPid.toUtf8() + "\n"));
+        const QString marker = fake.filePath("ran");
+        const KivSandbox::Result r = KivSandbox::run(program("kiv-sandbox-ns"), {"enter", fake.path(), "--", "touch", marker});
+        QVERIFY2(r.exitCode != 0, r.output.constData());
+        QVERIFY2(r.output.contains("refusing") || r.output.contains("missing"), r.output.constData());
+        QVERIFY(!QFile::exists(marker));
+    }
+
+    void parallelSandboxesDoNotDisturbEachOther()
+    {
+        KivSandbox other;
+        QVERIFY2(other.up(), qPrintable(other.lastError()));
+        QVERIFY(other.name() != sandbox.name());
+        QList<QProcess *> clients;
+        for (KivSandbox *box : {&sandbox, &other}) {
+            QVERIFY(box->exec({"ip", "link", "set", "eth0", "up"}).ok());
+            QProcess *client = box->start(QStringLiteral("udhcpc"), {"-f", "-i", "eth0", "-s", KivSandbox::scriptDir() + "/lease-print.sh"});
+            QVERIFY(client);
+            clients << client;
+        }
+        QByteArray first, second;
+        QTRY_VERIFY_WITH_TIMEOUT((first += clients[0]->readAll()).contains("KIVD_FINISHED"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT((second += clients[1]->readAll()).contains("KIVD_FINISHED"), Patience);
+
+        // Each LAN server saw only its own device.
+        const auto mac = [](KivSandbox *box) { return box->exec({"cat", "/sys/class/net/eth0/address"}).output.trimmed(); };
+        const QByteArray leases = readFile(sandbox.dir() + "/dnsmasq-wired.leases");
+        QVERIFY(leases.contains(mac(&sandbox)));
+        QVERIFY(!leases.contains(mac(&other)));
+
+        // killall in one device reaches only that device's processes.
+        QVERIFY(sandbox.exec({"killall", "udhcpc"}).ok());
+        QVERIFY(clients[0]->waitForFinished(Patience));
+        QCOMPARE(clients[1]->state(), QProcess::Running);
+        QVERIFY(other.exec({"pidof", "udhcpc"}).ok());
+        QVERIFY(!sandbox.exec({"pidof", "udhcpc"}).ok());
+
+        // Taking one sandbox down leaves the other one working.
+        QVERIFY(other.down());
+        QVERIFY(sandbox.exec({"true"}).ok());
+        const QString dnsmasq = QString::fromUtf8(readFile(sandbox.dir() + "/dnsmasq-wired.pid")).trimmed();
+        QVERIFY(QFile::exists("/proc/" + dnsmasq));
+    }
+};
+
+QTEST_GUILESS_MAIN(SandboxDeviceTest)
+#include "tst_SandboxDevice.moc"
