@@ -31,6 +31,8 @@ WpaSupplicant::WpaSupplicant(QObject *parent, const QString &interfaceName)
     SupplicantMessage::registerTypes();
     scanTimer->setSingleShot(true);
     scanTimer->setInterval(ScanTimeoutMs);
+    // A coarse timer may fire 5% early.
+    scanTimer->setTimerType(Qt::PreciseTimer);
     KivCommon::connect(scanTimer, SIGNAL(timeout()), this, SLOT(on_scanTimer_timeout()));
     KivCommon::connect(this, SIGNAL(tryStartSupplicant()), this, SLOT(startSupplicant()));
     KivCommon::connect(m_logicThread, SIGNAL(finished()), this, SLOT(on_logicThread_finished()));
