@@ -3,6 +3,7 @@
 // sessions, an absent supplicant and shutting down during a disconnection wait.
 // Shutting down runs "killall wpa_supplicant", so this runs only as a child of private-bus.sh in a
 // PID namespace of its own.
+#include "SimSupplicantProcess.h"
 #include "Supplicant.h"
 #include "fi_w1_wpa_supplicant1.h"
 
@@ -12,8 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QProcess>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <memory>
@@ -173,17 +172,13 @@ private slots:
     void absentSupplicantAnswersAtOnceAndStartsWhenTheInterfaceIsAdded();
 
 private:
-    void startSimulator(const QByteArray &json);
-    void stopSimulator();
     Supplicant *createSupplicant(const QString &interfaceName = QStringLiteral("wlan0"));
     void waitUntilOpen();
-    QDBusMessage control(const QString &method, const QVariantList &args = {});
     QList<QJsonObject> calls(const QStringList &members);
     QStringList callMembers(const QStringList &members);
     void connectTo(const QSet<WirelessNetwork> &networks);
 
-    std::unique_ptr<QProcess> m_simulator;
-    QTemporaryFile m_scenarioFile;
+    SimSupplicantProcess m_simulator;
     std::unique_ptr<Supplicant> m_supplicant;
     std::unique_ptr<SignalLog> m_signals;
 };
@@ -208,36 +203,11 @@ void TestWpaSupplicantSystem::cleanup()
 {
     m_signals.reset();
     m_supplicant.reset();
-    stopSimulator();
+    m_simulator.stop();
     if (QTest::currentTestFailed()) {
         for (const QString &line : journal())
             fprintf(stderr, "  | %s\n", qPrintable(line));
     }
-}
-
-void TestWpaSupplicantSystem::startSimulator(const QByteArray &json)
-{
-    QVERIFY(m_scenarioFile.open());
-    m_scenarioFile.resize(0);
-    m_scenarioFile.write(json);
-    m_scenarioFile.flush();
-    m_simulator = std::make_unique<QProcess>();
-    m_simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_simulator->start(QStringLiteral(KIV_SIM_SUPPLICANT), {QStringLiteral("--scenario"), m_scenarioFile.fileName()});
-    QVERIFY(m_simulator->waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(service), 10000);
-}
-
-void TestWpaSupplicantSystem::stopSimulator()
-{
-    if (!m_simulator)
-        return;
-    m_simulator->terminate();
-    if (!m_simulator->waitForFinished(5000))
-        m_simulator->kill();
-    m_simulator->waitForFinished(5000);
-    m_simulator.reset();
-    QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(service));
 }
 
 Supplicant *TestWpaSupplicantSystem::createSupplicant(const QString &interfaceName)
@@ -254,18 +224,10 @@ void TestWpaSupplicantSystem::waitUntilOpen()
     QTRY_VERIFY(!callMembers({"CreateInterface"}).isEmpty());
 }
 
-QDBusMessage TestWpaSupplicantSystem::control(const QString &method, const QVariantList &args)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"),
-                                                       QStringLiteral("com.tarvel.kivsim.Control"), method);
-    call.setArguments(args);
-    return QDBusConnection::systemBus().call(call);
-}
-
 QList<QJsonObject> TestWpaSupplicantSystem::calls(const QStringList &members)
 {
     QList<QJsonObject> found;
-    for (const QString &entry : control(QStringLiteral("Calls")).arguments().value(0).toStringList()) {
+    for (const QString &entry : SimSupplicantProcess::control(QStringLiteral("Calls")).arguments().value(0).toStringList()) {
         const QJsonObject call = QJsonDocument::fromJson(entry.toUtf8()).object();
         if (members.contains(call.value(QStringLiteral("member")).toString()))
             found.append(call);
@@ -290,7 +252,7 @@ void TestWpaSupplicantSystem::connectTo(const QSet<WirelessNetwork> &networks)
 
 void TestWpaSupplicantSystem::connectsThroughAnExistingInterfaceAndFollowsTheAssociation()
 {
-    startSimulator(scenario(homeAp + "," + cafeAp));
+    m_simulator.start(scenario(homeAp + "," + cafeAp));
     FiW1WpaSupplicant1 root(service, QStringLiteral("/fi/w1/wpa_supplicant1"), QDBusConnection::systemBus());
     root.CreateInterface({{QStringLiteral("Ifname"), QStringLiteral("wlan0")}}).waitForFinished();
     Supplicant *supplicant = createSupplicant();
@@ -304,15 +266,15 @@ void TestWpaSupplicantSystem::connectsThroughAnExistingInterfaceAndFollowsTheAss
     QCOMPARE(supplicant->getCurrentChannel(), 6);
 
     // Losing the association only waits for the next one; the network stays configured.
-    QVERIFY(control(QStringLiteral("DropLink")).type() != QDBusMessage::ErrorMessage);
+    QVERIFY(SimSupplicantProcess::control(QStringLiteral("DropLink")).type() != QDBusMessage::ErrorMessage);
     QTRY_COMPARE(m_signals->count(QStringLiteral("configured")), 2);
     QCOMPARE(supplicant->getNetworkDetails(), QVariantMap());
-    control(QStringLiteral("RestoreLink"));
+    SimSupplicantProcess::control(QStringLiteral("RestoreLink"));
     QTRY_COMPARE(m_signals->count(QStringLiteral("connected")), 2);
     QCOMPARE(callMembers({"AddNetwork"}).size(), 1);
 
     // New networks while connected: disconnect (networks removed first), then configure them.
-    control(QStringLiteral("ClearCalls"));
+    SimSupplicantProcess::control(QStringLiteral("ClearCalls"));
     connectTo({cafe()});
     QCOMPARE(m_signals->withoutScans(),
              QStringList({"configured", "connected", "configured", "connected", "configured", "connected"}));
@@ -325,7 +287,7 @@ void TestWpaSupplicantSystem::connectsThroughAnExistingInterfaceAndFollowsTheAss
 
 void TestWpaSupplicantSystem::wrongKeyReportsAuthErrorAndDisableEndsTheWait()
 {
-    startSimulator(scenario(homeAp));
+    m_simulator.start(scenario(homeAp));
     Supplicant *supplicant = createSupplicant();
 
     QVERIFY(supplicant->enable({home(QStringLiteral("wrongkey1"))}));
@@ -341,7 +303,7 @@ void TestWpaSupplicantSystem::wrongKeyReportsAuthErrorAndDisableEndsTheWait()
 
 void TestWpaSupplicantSystem::scanResultsListUsableNetworksWithTheirLatestSignal()
 {
-    startSimulator(scenario(homeAp + "," + cafeAp + R"(,
+    m_simulator.start(scenario(homeAp + "," + cafeAp + R"(,
         {"ssid": "Corp", "bssid": "02:00:00:00:01:03", "security": "eap"},
         {"ssid": "Mixed", "bssid": "02:00:00:00:01:04", "security": "psk+eap", "key": "secret123"},
         {"ssid": "Old", "bssid": "02:00:00:00:01:05", "security": "wep", "key": "abcde"},
@@ -366,8 +328,8 @@ void TestWpaSupplicantSystem::scanResultsListUsableNetworksWithTheirLatestSignal
     QCOMPARE(findAp(first, "Cafe")->signal(), qint16(-55));
     QCOMPARE(findAp(first, "Cafe")->bssid().toString(), QStringLiteral("02:00:00:00:01:02"));
 
-    control(QStringLiteral("SetSignal"), {QStringLiteral("02:00:00:00:01:02"), -30});
-    control(QStringLiteral("RemoveAp"), {QStringLiteral("02:00:00:00:01:05")});
+    SimSupplicantProcess::control(QStringLiteral("SetSignal"), {QStringLiteral("02:00:00:00:01:02"), -30});
+    SimSupplicantProcess::control(QStringLiteral("RemoveAp"), {QStringLiteral("02:00:00:00:01:05")});
     supplicant->scan();
     QTRY_COMPARE(m_signals->scans.size(), 2);
     const QList<ApDescription> second = m_signals->scans.last();
@@ -379,14 +341,14 @@ void TestWpaSupplicantSystem::scanResultsListUsableNetworksWithTheirLatestSignal
 void TestWpaSupplicantSystem::scanDuringADisconnectionWaitRunsWhenTheWaitEnds()
 {
     // A long scan keeps the supplicant in "scanning", so the disconnection wait has to wait.
-    startSimulator(scenario(cafeAp, R"("timing": {"scanMs": 1200})"));
+    m_simulator.start(scenario(cafeAp, R"("timing": {"scanMs": 1200})"));
     Supplicant *supplicant = createSupplicant();
     QVERIFY(supplicant->enable({nowhere()}));
     QTRY_COMPARE(m_signals->count(QStringLiteral("configured")), 1);
     supplicant->disable();
     QTRY_VERIFY(journalIndex("Supplicant is not disconnected or inactive, waiting for a state update") >= 0);
 
-    control(QStringLiteral("ClearCalls"));
+    SimSupplicantProcess::control(QStringLiteral("ClearCalls"));
     supplicant->scan();
     QVERIFY(journalIndex("Scan is currently inhibited, setting scan requested flag") >= 0);
     QCOMPARE(callMembers({"Scan"}), QStringList());
@@ -404,7 +366,7 @@ void TestWpaSupplicantSystem::scanWatchdogAndQuitDuringADisconnectionWait()
 {
     // Scans never finish here: the watchdog answers on wlan0, and on wlan1 the disconnection
     // wait runs into its deadline while the supplicant is being destroyed. Both run at once.
-    startSimulator(scenario(cafeAp, R"("timing": {"scanMs": 60000})"));
+    m_simulator.start(scenario(cafeAp, R"("timing": {"scanMs": 60000})"));
     Supplicant *scanning = createSupplicant(QStringLiteral("wlan0"));
     SignalLog &scanningSignals = *m_signals;
     SupplicantFactory factory;
@@ -468,7 +430,7 @@ void TestWpaSupplicantSystem::wpsSessionEndsWithOneOutcome()
     QFETCH(QString, outcome);
     QFETCH(QJsonObject, startArgs);
     QFETCH(QString, log);
-    startSimulator(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk",
+    m_simulator.start(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk",
                                 "key": "secret123", "wps": )" + wps + "}",
                             R"("timing": {"stepMs": 10, "scanMs": 40, "wpsExchangeMs": 60, "wpsWalkMs": 700})"));
     Supplicant *supplicant = createSupplicant();
@@ -487,7 +449,7 @@ void TestWpaSupplicantSystem::wpsSessionEndsWithOneOutcome()
 
 void TestWpaSupplicantSystem::commandDuringWpsEndsTheSessionAndRunsAfterwards()
 {
-    startSimulator(scenario(cafeAp));
+    m_simulator.start(scenario(cafeAp));
     Supplicant *supplicant = createSupplicant();
     waitUntilOpen();
     QVERIFY(supplicant->wpsPbc());
@@ -512,7 +474,7 @@ void TestWpaSupplicantSystem::absentSupplicantAnswersAtOnceAndStartsWhenTheInter
     QTest::qWait(300);
     QCOMPARE(m_signals->count(QStringLiteral("configured")), 0);
 
-    startSimulator(scenario(cafeAp));
+    m_simulator.start(scenario(cafeAp));
     supplicant->interfaceAdded();
     QTRY_COMPARE(m_signals->count(QStringLiteral("connected")), 1);
     QCOMPARE(supplicant->getCurrentChannel(), 11);
