@@ -1,11 +1,9 @@
-// The supplicant's message queue: order, deadlines, the stale-state flush, deferral, and the
-// hand-over between a producer and a consumer thread (also built with ThreadSanitizer).
+// The supplicant's message queue: names and kinds of the messages, order, deadlines, the
+// stale-state flush and deferral. The hand-over between threads is tsan_supplicantmessagequeue.
 #include "SupplicantMessageQueue.h"
 #include "SupplicantMessages.h"
 
 #include <QtTest>
-
-#include <thread>
 
 using namespace SupplicantMessage;
 
@@ -62,7 +60,6 @@ private slots:
     void messagesLeaveInArrivalOrder();
     void pastDeadlineGivesInvalidOnlyWhenEmpty();
     void deadlineWaitGivesUpAtTheDeadline();
-    void waitingConsumerWakesForEachMessageOfAnotherThread();
     void flushDropsTheEightStateMessagesAndKeepsCommandsInOrder();
     void deferredMessagesReturnToTheFrontInDeferredOrder();
 };
@@ -141,33 +138,6 @@ void TestSupplicantMessageQueue::deadlineWaitGivesUpAtTheDeadline()
     QVERIFY(!queue.dequeue(deadline).isValid());
     QVERIFY(SupplicantMessageQueue::monotonicMs() >= deadline - 1);
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-}
-
-void TestSupplicantMessageQueue::waitingConsumerWakesForEachMessageOfAnotherThread()
-{
-    SupplicantMessageQueue queue;
-    const int count = 2000;
-    QList<QString> received;
-    bool timedOut = false;
-    std::thread consumer([&] {
-        // Half blocking, half bounded by a deadline far enough away never to pass.
-        for (int i = 0; i < count; ++i) {
-            const QVariant message = i % 2 ? queue.dequeue() : queue.dequeue(SupplicantMessageQueue::monotonicMs() + 60000);
-            timedOut = timedOut || !message.isValid();
-            received.append(message.value<StartWpsPin>().pin);
-        }
-    });
-    for (int i = 0; i < count; ++i) {
-        queue.enqueue(make(StartWpsPin {QString::number(i)}));
-        if (i % 100 == 0)
-            std::this_thread::yield();
-    }
-    consumer.join();
-    QVERIFY(!timedOut);
-    QCOMPARE(received.size(), count);
-    for (int i = 0; i < count; ++i)
-        QCOMPARE(received.at(i), QString::number(i));
-    QVERIFY(!queue.isPending());
 }
 
 void TestSupplicantMessageQueue::flushDropsTheEightStateMessagesAndKeepsCommandsInOrder()
