@@ -1,0 +1,34 @@
+// kivctl: command-line client of kivd's com.tarvel.kiv interface on the system bus.
+#include "KivctlClient.h"
+#include "KivctlCommand.h"
+#include "KivctlFormat.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    const Kivctl::Parsed parsed = Kivctl::parse(QCoreApplication::arguments().mid(1));
+    if (!parsed.ok()) {
+        err << "kivctl: " << parsed.error << '\n';
+        return Kivctl::UsageError;
+    }
+    if (parsed.command.action == Kivctl::Action::Help) {
+        out << Kivctl::helpText(parsed.command.topic);
+        return Kivctl::Success;
+    }
+
+    const QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        err << "kivctl: cannot reach the system bus: " << bus.lastError().message() << '\n';
+        return Kivctl::Failed;
+    }
+    KivctlClient client(bus, out, err);
+    return client.run(parsed.command);
+}
