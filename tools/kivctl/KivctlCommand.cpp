@@ -490,11 +490,6 @@ QString parseWords(const QString &name, const QStringList &words, Command &comma
         }
         return QString();
     }
-    if (name == QLatin1String("help")) {
-        command.action = Action::Help;
-        command.topic = first;
-        return expectCount(name, words, 0, 1);
-    }
     return QStringLiteral("unknown command '%1'; see 'kivctl --help'").arg(name);
 }
 
@@ -521,7 +516,7 @@ Parsed parse(const QStringList &arguments)
     command.json = words.json;
     command.file = words.file;
     const QString name = words.positional.value(0);
-    if (words.help || name.isEmpty()) {
+    if (words.help || name.isEmpty() || name == QLatin1String("help")) {
         command.topic = name == QLatin1String("help") ? words.positional.value(1) : name;
         if (!command.topic.isEmpty() && !helpEntry(command.topic))
             parsed.error = QStringLiteral("unknown command '%1'; see 'kivctl --help'").arg(command.topic);

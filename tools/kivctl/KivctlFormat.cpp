@@ -228,9 +228,10 @@ QString fieldLines(const QList<QPair<QString, QString>> &fields)
 
 QString fieldLines(const QVariantMap &map)
 {
+    const QVariantMap shown = redacted(map).toMap();
     QList<QPair<QString, QString>> fields;
-    for (auto it = map.begin(); it != map.end(); ++it)
-        fields.append({it.key(), dash(humanValue(redacted(it.value())))});
+    for (auto it = shown.begin(); it != shown.end(); ++it)
+        fields.append({it.key(), dash(humanValue(it.value()))});
     return fieldLines(fields);
 }
 
