@@ -13,6 +13,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
+    // SSIDs are UTF-8 whatever the locale says.
+    out.setCodec("UTF-8");
+    err.setCodec("UTF-8");
 
     const Kivctl::Parsed parsed = Kivctl::parse(QCoreApplication::arguments().mid(1));
     if (!parsed.ok()) {
