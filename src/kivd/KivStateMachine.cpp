@@ -12,6 +12,7 @@ KivStateMachine::KivStateMachine(QObject *parent)
 {
     qRegisterMetaType<QEvent::Type>("QEvent::Type");
     m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
     KivCommon::connect(m_timer, SIGNAL(timeout()), this, SLOT(unpause()));
 }
 

@@ -43,7 +43,7 @@ private slots:
     void dhcpLeaseAndRouterAdvertisementAreApplied()
     {
         QVERIFY(m_device.command("dhcp"));
-        QVERIFY(m_device.running("udhcpc"));
+        QTRY_VERIFY(m_device.running("udhcpc"));
         QVERIFY(m_device.writeSysctl("net/ipv6/conf/eth0/disable_ipv6", "0"));
         QVERIFY(m_device.waitUntil([&] { return m_device.count("EVENT connected") == 1; }, LeaseTimeoutMs));
 

@@ -1,0 +1,566 @@
+#include "AddressManager.h"
+#include "InterfaceState.h"
+#include "InterfaceTestSupport.h"
+#include "InterfaceWired.h"
+#include "KivEvents.h"
+#include "KivStateMachine.h"
+#include "LogExpect.h"
+#include "LogHandler.h"
+#include "PrivateNamespaceMain.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const InterfaceName Wired0(QStringLiteral("kivwired0"));
+const InterfaceConfiguration Activated(Wired0.toString(), "192.0.2.10", "255.255.255.0", "192.0.2.1", {}, {});
+const InterfaceConfiguration Reloaded(Wired0.toString(), "192.0.2.20", "255.255.255.0", "192.0.2.1", {}, {});
+
+// Link commands go to the shared journal; the controller uses no other driver operation.
+class JournalDriver : public NetworkDriver
+{
+public:
+    explicit JournalDriver(QStringList *journal) : m_journal(journal) {}
+    void linkUp(const InterfaceName &) override { *m_journal << QStringLiteral("linkUp"); }
+    void linkDown(const InterfaceName &) override { *m_journal << QStringLiteral("linkDown"); }
+    void flushAddresses(AddressFamily, const InterfaceName &, bool) override { *m_journal << QStringLiteral("flush"); }
+    void setMacAddress(const MacAddress &, const InterfaceName &) override { *m_journal << QStringLiteral("mac"); }
+    void replaceAddress(const QString &, int, const InterfaceName &) override { *m_journal << QStringLiteral("replace"); }
+    void addAddress(const QString &, int, const InterfaceName &) override { *m_journal << QStringLiteral("add"); }
+    void flushDefaultRoutes(AddressFamily) override { *m_journal << QStringLiteral("flushRoutes"); }
+    void addDefaultRoute(const QString &, const InterfaceName &) override { *m_journal << QStringLiteral("route"); }
+
+private:
+    QStringList *m_journal;
+};
+
+// An address manager without families whose starts and stops go to the journal; the test emits
+// its connected() and disconnected().
+class JournalAddressManager : public AddressManager
+{
+public:
+    explicit JournalAddressManager(QStringList *journal)
+        : AddressManager(Wired0, nullptr, QList<IpAddressManager *>(), nullptr), m_journal(journal) {}
+    void start(const InterfaceConfiguration &configuration) override
+    {
+        *m_journal << "start(" + configuration.address().ip().toString() + ')';
+    }
+    void stop() override { *m_journal << QStringLiteral("stop"); }
+
+private:
+    QStringList *m_journal;
+};
+
+// A controller over the fakes whose signals are written to the same journal as its commands.
+struct Controller
+{
+    QStringList journal;
+    JournalDriver driver{&journal};
+    JournalAddressManager address{&journal};
+    InterfaceWired wired;
+
+    explicit Controller(const InterfaceName &name = Wired0) : wired(name, &driver, &address)
+    {
+        const auto note = [this](const char *line) { return [this, line] { journal << QLatin1String(line); }; };
+        QObject::connect(&wired, &InterfaceWired::enabled, note("enabled"));
+        QObject::connect(&wired, &InterfaceWired::disabled, note("disabled"));
+        QObject::connect(&wired, &InterfaceWired::waiting, note("waiting"));
+        QObject::connect(&wired, &InterfaceWired::waitingInterfaceRunning, note("waitingInterfaceRunning"));
+        QObject::connect(&wired, &InterfaceWired::waitingIpSetup, note("waitingIpSetup"));
+        QObject::connect(&wired, &InterfaceWired::ready, note("ready"));
+        QObject::connect(&wired, &InterfaceWired::disconnecting, note("disconnecting"));
+        QObject::connect(&wired, &InterfaceWired::disconnected, note("disconnected"));
+        QObject::connect(&wired, &InterfaceWired::unready, note("unready"));
+        QObject::connect(&wired, &InterfaceWired::cableStatus,
+                         [this](bool in) { journal << QStringLiteral("cableStatus(%1)").arg(in ? "true" : "false"); });
+        QObject::connect(&wired, &InterfaceWired::statusChanged,
+                         [this](InterfaceStatus status) { journal << QStringLiteral("statusChanged(%1)").arg(int(status)); });
+    }
+
+    // Lets the machine start, or handle what was posted.
+    void settle()
+    {
+        for (int round = 0; round < 3; ++round)
+            QCoreApplication::processEvents();
+    }
+
+    // Feeds the machine the event of this name through the controller's operations.
+    void apply(const QString &event)
+    {
+        static const QHash<QString, std::function<void(Controller &)>> operations{
+            {"InterfaceAdded", [](Controller &c) { c.wired.interfaceAdded(Wired0); }},
+            {"InterfaceRemoved", [](Controller &c) { c.wired.interfaceRemoved(Wired0); }},
+            {"InterfaceStarted", [](Controller &c) { c.wired.setUpState(Wired0, true); }},
+            {"InterfaceStopped", [](Controller &c) { c.wired.setUpState(Wired0, false); }},
+            {"Enable", [](Controller &c) { c.wired.enable(); }},
+            {"Disable", [](Controller &c) { c.wired.disable(); }},
+            {"Activate", [](Controller &c) { c.wired.activate(Activated); }},
+            {"ReloadIp", [](Controller &c) { c.wired.reloadIp(Reloaded); }},
+            {"CablePluggedIn", [](Controller &c) { c.wired.setRunningState(true); }},
+            {"CableUnplugged", [](Controller &c) { c.wired.setRunningState(false); }},
+            {"IpSetupComplete", [](Controller &c) { emit c.address.connected(); }},
+            {"IpSetupError", [](Controller &c) { emit c.address.disconnected(); }},
+        };
+        QVERIFY2(operations.contains(event), qPrintable(event));
+        operations.value(event)(*this);
+        settle();
+    }
+
+    // The label of a state: its name, with the two WiredDisconnected told apart by creation order.
+    QString label(const QAbstractState *state) const
+    {
+        const QString name = state->objectName();
+        if (name != QLatin1String("WiredDisconnected"))
+            return name;
+        const auto &states = wired.states();
+        const auto first = std::find_if(states.begin(), states.end(),
+                                        [&](const InterfaceWiredState *s) { return s->objectName() == name; });
+        return name + (state == *first ? QStringLiteral(" (unplugged)") : QStringLiteral(" (replugged)"));
+    }
+
+    QStringList active() const
+    {
+        QStringList labels;
+        for (const QAbstractState *state : wired.stateMachine()->configuration())
+            labels << label(state);
+        labels.sort();
+        return labels;
+    }
+};
+
+// The transition table: source, event, target, and what the event gives from the source reached by
+// the route below (commands, address manager calls and signals, in order).
+struct Row
+{
+    const char *source;
+    const char *event;
+    const char *target;
+    const char *journal;
+};
+
+const Row Table[] = {
+    {"WiredNoInterface", "InterfaceAdded", "WiredInterfaceDown", "linkDown disabled statusChanged(1)"},
+    {"WiredNoInterface", "InterfaceStopped", "WiredInterfaceDown", "statusChanged(1)"},
+    {"WiredNoInterface", "InterfaceStarted", "WiredInterfaceUp", "statusChanged(2)"},
+    {"WiredInterfaceUp", "InterfaceRemoved", "WiredNoInterface", "statusChanged(0)"},
+    {"WiredInterfaceUp", "InterfaceStopped", "WiredInterfaceDown", "statusChanged(1)"},
+    {"WiredInterfaceDown", "InterfaceRemoved", "WiredNoInterface", "statusChanged(0)"},
+    {"WiredInterfaceDown", "InterfaceStarted", "WiredInterfaceUp", "statusChanged(2)"},
+    {"WiredNoInterfaceDisabled", "Disable", "WiredNoInterfaceDisabled", "disabled"},
+    {"WiredNoInterfaceDisabled", "Enable", "WiredNoInterfaceEnabled", "enabled"},
+    {"WiredNoInterfaceDisabled", "InterfaceAdded", "WiredDisabled", "linkDown disabled statusChanged(1)"},
+    {"WiredNoInterfaceEnabled", "Disable", "WiredNoInterfaceDisabled", "disabled"},
+    {"WiredNoInterfaceEnabled", "InterfaceAdded", "WiredWaiting", "linkUp waiting statusChanged(1)"},
+    {"WiredDisabled", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredDisabled", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredDisabled", "CablePluggedIn", "WiredDisabledInterfaceRunning", "cableStatus(true) linkDown disabled"},
+    {"WiredDisabled", "InterfaceRemoved", "WiredNoInterfaceDisabled", "disabled statusChanged(0)"},
+    {"WiredDisabledInterfaceRunning", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredDisabledInterfaceRunning", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredDisabledInterfaceRunning", "CableUnplugged", "WiredDisabled", "cableStatus(false) linkDown disabled"},
+    {"WiredDisabledInterfaceRunning", "InterfaceRemoved", "WiredNoInterfaceDisabled", "disabled statusChanged(0)"},
+    {"WiredWaiting", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredWaiting", "CablePluggedIn", "WiredWaitingInterfaceRunning", "cableStatus(true) linkUp waitingInterfaceRunning"},
+    {"WiredWaiting", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredWaiting", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredWaitingInterfaceRunning", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredWaitingInterfaceRunning", "CableUnplugged", "WiredWaiting", "cableStatus(false) linkUp waiting"},
+    {"WiredWaitingInterfaceRunning", "Activate", "WiredIpRunning", "start(192.0.2.10) waitingIpSetup"},
+    {"WiredWaitingInterfaceRunning", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredWaitingInterfaceRunning", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredIpRunning", "Enable", "WiredWaitingInterfaceRunning", "stop unready linkUp waitingInterfaceRunning"},
+    {"WiredIpRunning", "CableUnplugged", "WiredDisconnected (unplugged)", "cableStatus(false) stop unready disconnected"},
+    {"WiredIpRunning", "ReloadIp", "WiredIpRunning", "stop unready start(192.0.2.20) waitingIpSetup"},
+    {"WiredIpRunning", "Disable", "WiredDisabledInterfaceRunning", "stop unready linkDown disabled"},
+    {"WiredIpRunning", "InterfaceRemoved", "WiredNoInterfaceEnabled", "stop unready enabled statusChanged(0)"},
+    {"WiredWaitingIpSetup", "IpSetupComplete", "WiredReady", "ready"},
+    {"WiredReady", "IpSetupError", "WiredWaitingIpSetup", "waitingIpSetup"},
+    {"WiredDisconnected (unplugged)", "CablePluggedIn", "WiredDisconnected (replugged)", "cableStatus(true) disconnected"},
+    {"WiredDisconnected (unplugged)", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredDisconnected (unplugged)", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredDisconnected (unplugged)", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredDisconnected (replugged)", "CableUnplugged", "WiredDisconnected (unplugged)", "cableStatus(false) disconnected"},
+    {"WiredDisconnected (replugged)", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredDisconnected (replugged)", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredDisconnected (replugged)", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+};
+
+const QStringList AllEvents{"InterfaceAdded", "InterfaceRemoved", "InterfaceStarted", "InterfaceStopped",
+                            "Enable", "Disable", "Activate", "ReloadIp", "CablePluggedIn", "CableUnplugged",
+                            "IpSetupComplete", "IpSetupError"};
+
+// Events that reach each source state from the start with the interface absent. Presence states
+// are reached without moving the other region out of WiredNoInterfaceDisabled.
+QStringList routeTo(const QString &state)
+{
+    const QStringList running{"InterfaceAdded", "Enable", "CablePluggedIn"};
+    const QStringList ip = running + QStringList{"Activate"};
+    static const QHash<QString, QStringList> routes{
+        {"WiredNoInterface", {}},
+        {"WiredInterfaceDown", {"InterfaceStopped"}},
+        {"WiredInterfaceUp", {"InterfaceStarted"}},
+        {"WiredNoInterfaceDisabled", {}},
+        {"WiredNoInterfaceEnabled", {"Enable"}},
+        {"WiredDisabled", {"InterfaceAdded"}},
+        {"WiredDisabledInterfaceRunning", {"InterfaceAdded", "CablePluggedIn"}},
+        {"WiredWaiting", {"InterfaceAdded", "Enable"}},
+        {"WiredWaitingInterfaceRunning", running},
+        {"WiredIpRunning", ip},
+        {"WiredWaitingIpSetup", ip},
+        {"WiredReady", ip + QStringList{"IpSetupComplete"}},
+        {"WiredDisconnected (unplugged)", ip + QStringList{"CableUnplugged"}},
+        {"WiredDisconnected (replugged)", ip + QStringList{"CableUnplugged", "CablePluggedIn"}},
+    };
+    return routes.value(state);
+}
+
+std::unique_ptr<Controller> controllerIn(const QString &state)
+{
+    auto controller = std::make_unique<Controller>();
+    controller->settle();
+    for (const QString &event : routeTo(state))
+        controller->apply(event);
+    controller->journal.clear();
+    return controller;
+}
+
+// Keeps the state machines' info and debug lines out of the test output (they exceed its limit).
+QtMessageHandler testFrameworkHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtInfoMsg && type != QtDebugMsg)
+        testFrameworkHandler(type, context, text);
+}
+
+bool readsCarrier(const QString &interface, const QByteArray &value)
+{
+    QFile file("/sys/class/net/" + interface + "/carrier");
+    return file.open(QIODevice::ReadOnly) && file.readAll().trimmed() == value;
+}
+
+} // namespace
+
+class TestInterfaceWired : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        testFrameworkHandler = qInstallMessageHandler(quietHandler);
+        if (!inPrivateNamespaces())
+            return;
+        // Interfaces made here show under /sys only with a sysfs of this network namespace.
+        QVERIFY(sh("mount", {"-t", "sysfs", "sysfs", "/sys"}));
+        QVERIFY(sh("ip", {"link", "add", "kivdown0", "type", "veth", "peer", "name", "kivdown0p"}));
+        QVERIFY(sh("ip", {"link", "add", "kivnocarr0", "type", "veth", "peer", "name", "kivnocarr0p"}));
+        QVERIFY(sh("ip", {"link", "add", "kivcarrier0", "type", "veth", "peer", "name", "kivcarrier0p"}));
+        for (const char *up : {"kivnocarr0", "kivcarrier0", "kivcarrier0p"})
+            QVERIFY(sh("ip", {"link", "set", up, "up"}));
+        QTRY_VERIFY(readsCarrier("kivcarrier0", "1"));
+    }
+
+    void cleanup() { KivLog::debugLevel = 0; }
+
+    void machineHoldsExactlyTheTableTransitions()
+    {
+        Controller controller;
+        QStringList built;
+        for (const KivTransition *transition : controller.wired.stateMachine()->findChildren<KivTransition *>())
+            built << controller.label(transition->sourceState()) + ' ' + KivEvents::eventName(transition->eventType())
+                         + ' ' + controller.label(transition->targetState());
+        QStringList expected;
+        for (const Row &row : Table)
+            expected << QStringLiteral("%1 %2 %3").arg(row.source, row.event, row.target);
+        built.sort();
+        expected.sort();
+        QCOMPARE(built, expected);
+
+        QStringList names;
+        for (const InterfaceWiredState *state : controller.wired.states()) {
+            QCOMPARE(state->objectName(), QString::fromLatin1(state->metaObject()->className()));
+            QCOMPARE(state->stateName(), state->objectName());
+            names << controller.label(state);
+        }
+        QCOMPARE(names.size(), 17);
+        QCOMPARE(names.filter("WiredDisconnected").size(), 2);
+        QCOMPARE(names.removeDuplicates(), 0);
+    }
+
+    void eachTransitionReachesItsTarget_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("journal");
+        for (const Row &row : Table)
+            QTest::addRow("%s %s", row.source, row.event)
+                << row.source << row.event << row.target << QString(row.journal).split(' ');
+    }
+
+    void eachTransitionReachesItsTarget()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, event);
+        QFETCH(QString, target);
+        QFETCH(QStringList, journal);
+
+        auto controller = controllerIn(source);
+        QVERIFY2(controller->active().contains(source), qPrintable(controller->active().join(", ")));
+        controller->apply(event);
+        QVERIFY2(controller->active().contains(target), qPrintable(controller->active().join(", ")));
+        QCOMPARE(controller->journal, journal);
+        QCOMPARE(controller->wired.isConnected(), target == QLatin1String("WiredReady"));
+    }
+
+    void eventsWithoutTransitionAreDropped_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("event");
+        const QStringList readyPassing{"CablePluggedIn", "CableUnplugged", "IpSetupError", "IpSetupComplete"};
+        for (const QString &state : QStringList{"WiredNoInterfaceDisabled", "WiredNoInterfaceEnabled", "WiredDisabled",
+                                     "WiredDisabledInterfaceRunning", "WiredWaiting", "WiredWaitingInterfaceRunning",
+                                     "WiredWaitingIpSetup", "WiredReady", "WiredDisconnected (unplugged)",
+                                     "WiredDisconnected (replugged)", "WiredInterfaceUp"}) {
+            const std::unique_ptr<Controller> controller = controllerIn(state);
+            const QStringList active = controller->active();
+            for (const QString &event : AllEvents) {
+                const bool accepted = std::any_of(std::begin(Table), std::end(Table), [&](const Row &row) {
+                    return event == QLatin1String(row.event) && active.contains(QLatin1String(row.source));
+                });
+                // In WiredReady every other event is held by the ready pause (tested below).
+                if (accepted || (state == QLatin1String("WiredReady") && !readyPassing.contains(event)))
+                    continue;
+                QTest::addRow("%s %s", qPrintable(state), qPrintable(event)) << state << event;
+            }
+        }
+    }
+
+    void eventsWithoutTransitionAreDropped()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, event);
+
+        auto controller = controllerIn(state);
+        const QStringList before = controller->active();
+        controller->apply(event);
+        QCOMPARE(controller->active(), before);
+        const QHash<QString, QStringList> reported{{"CablePluggedIn", {"cableStatus(true)"}},
+                                                   {"CableUnplugged", {"cableStatus(false)"}}};
+        QCOMPARE(controller->journal, reported.value(event));
+        if (event == QLatin1String("Activate"))
+            QCOMPARE(controller->wired.configuration(), Activated);
+        if (event == QLatin1String("ReloadIp"))
+            QCOMPARE(controller->wired.configuration(), Reloaded);
+    }
+
+    void commandsAndReportsAreLogged()
+    {
+        LogCapture log;
+        {
+            Controller controller;
+            controller.settle();
+            controller.wired.enable();
+            controller.wired.activate(Activated);
+            controller.wired.reloadIp(Reloaded);
+            controller.wired.interfaceAdded(InterfaceName(QStringLiteral("other0")));
+            controller.wired.setUpState(Wired0, true);
+            controller.wired.setRunningState(true);
+            controller.wired.setRunningState(false);
+            emit controller.address.connected();
+            emit controller.address.disconnected();
+            controller.wired.interfaceRemoved(Wired0);
+        }
+        QStringList lines;
+        for (const auto &message : log.messages()) {
+            if (message.first == QtInfoMsg && !message.second.contains(QLatin1String(" state: ")))
+                lines << withoutLocation(message.second);
+        }
+        QCOMPARE(lines, QStringList({"kivwired0 enabling...", "kivwired0 activating...", "kivwired0 reloading IP...",
+                                     "Interface kivwired0 added", "kivwired0 is now up", "kivwired0 is now down",
+                                     "kivwired0 address connected", "kivwired0 address disconnected",
+                                     "Interface kivwired0 removed", "kivwired0 disabling..."}));
+    }
+
+    void initialStatesFollowTheInterface_data()
+    {
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<QStringList>("active");
+        QTest::addColumn<QStringList>("journal");
+        QTest::addColumn<QStringList>("carrierLog");
+        QTest::newRow("absent") << "kivabsent0" << QStringList{"WiredNoInterface", "WiredNoInterfaceDisabled"}
+                                << QStringList{"disabled", "statusChanged(0)"} << QStringList();
+        // A link that is down answers EINVAL for its carrier, read silently as no cable.
+        QTest::newRow("down") << "kivdown0" << QStringList{"WiredDisabled", "WiredInterfaceDown"}
+                              << QStringList{"linkDown", "disabled", "statusChanged(1)"} << QStringList();
+        // Qt counts a link as up only once it has a carrier; the kernel's report of the up flag follows.
+        QTest::newRow("up without carrier")
+            << "kivnocarr0" << QStringList{"WiredDisabled", "WiredInterfaceDown"}
+            << QStringList{"linkDown", "disabled", "statusChanged(1)"}
+            << QStringList{"Read 0 from /sys/class/net/kivnocarr0/carrier"};
+        QTest::newRow("up with carrier")
+            << "kivcarrier0" << QStringList{"WiredDisabledInterfaceRunning", "WiredInterfaceUp"}
+            << QStringList{"linkDown", "disabled", "statusChanged(2)"}
+            << QStringList{"Read 1 from /sys/class/net/kivcarrier0/carrier"};
+    }
+
+    void initialStatesFollowTheInterface()
+    {
+        QFETCH(QString, interface);
+        QFETCH(QStringList, active);
+        QFETCH(QStringList, journal);
+        QFETCH(QStringList, carrierLog);
+        if (!inPrivateNamespaces())
+            QSKIP("needs a private network namespace (root and unshare)");
+
+        KivLog::debugLevel = 1;
+        LogCapture log;
+        Controller controller{InterfaceName(interface)};
+        controller.settle();
+        active << "WiredInterfaceContainer" << "WiredPresentContainer" << "WiredStateMachineContainer";
+        active.sort();
+        QCOMPARE(controller.active(), active);
+        QCOMPARE(controller.journal, journal);
+        QCOMPARE(log.texts().filter(QStringLiteral("/carrier")).replaceInStrings(QRegularExpression("^[\\w.]+:\\d+ "), QString()),
+                 carrierLog);
+    }
+
+    void carrierFileIsReadAsOneByte_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("pluggedIn");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("line");
+        const QString path = QStringLiteral("/sys/class/net/kivfake0/carrier");
+        QTest::newRow("missing file") << "missing" << QByteArray() << false << int(QtCriticalMsg)
+                                      << "Couldn't open wired interface carrier file: " + path;
+        QTest::newRow("EINVAL") << "einval" << QByteArray() << false << -1 << QString();
+        QTest::newRow("other read error")
+            << "directory" << QByteArray() << false << int(QtWarningMsg)
+            << "Couldn't read status from wired interface carrier file: " + path + ": Is a directory, assuming down";
+        QTest::newRow("EOF") << "file" << QByteArray() << false << int(QtCriticalMsg)
+                             << "Couldn't read status from wired interface carrier file: " + path
+                                    + ", got EOF!? assuming down";
+        QTest::newRow("0") << "file" << QByteArray("0\n") << false << int(QtDebugMsg) << "Read 0 from " + path;
+        QTest::newRow("1") << "file" << QByteArray("1\n") << true << int(QtDebugMsg) << "Read 1 from " + path;
+        QTest::newRow("only the first byte counts")
+            << "file" << QByteArray("10") << true << int(QtDebugMsg) << "Read 1 from " + path;
+    }
+
+    void carrierFileIsReadAsOneByte()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, pluggedIn);
+        QFETCH(int, level);
+        QFETCH(QString, line);
+        if (!inPrivateNamespaces())
+            QSKIP("needs a private mount namespace (root and unshare)");
+
+        // A tmpfs over /sys/class/net holds the carrier file of the made-up kivfake0.
+        QTemporaryDir scratch;
+        const QString einval = scratch.filePath("einval");
+        QVERIFY(QFile(einval).open(QIODevice::WriteOnly));
+        QVERIFY(sh("mount", {"--bind", "/sys/class/net/kivdown0/carrier", einval}));
+        QVERIFY(sh("mount", {"-t", "tmpfs", "kivcarrier", "/sys/class/net"}));
+        const auto unmount = qScopeGuard([&] {
+            sh("umount", {"-R", "/sys/class/net"});
+            sh("umount", {einval});
+        });
+        const QString directory = QStringLiteral("/sys/class/net/kivfake0");
+        const QString carrier = directory + QStringLiteral("/carrier");
+        if (kind != QLatin1String("missing"))
+            QVERIFY(QDir().mkpath(directory));
+        if (kind == QLatin1String("directory"))
+            QVERIFY(QDir().mkpath(carrier));
+        if (kind == QLatin1String("file") || kind == QLatin1String("einval")) {
+            QFile file(carrier);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(content), qint64(content.size()));
+        }
+        if (kind == QLatin1String("einval"))
+            QVERIFY(sh("mount", {"--bind", einval, carrier}));
+
+        Controller controller{InterfaceName(QStringLiteral("kivfake0"))};
+        controller.settle();
+        KivLog::debugLevel = 1;
+        LogCapture log;
+        QCOMPARE(controller.wired.isCablePluggedIn(), pluggedIn);
+        QList<QPair<QtMsgType, QString>> expected;
+        if (level >= 0)
+            expected << qMakePair(QtMsgType(level), line);
+        QList<QPair<QtMsgType, QString>> logged;
+        for (const auto &message : log.messages())
+            logged << qMakePair(message.first, withoutLocation(message.second));
+        QCOMPARE(logged, expected);
+    }
+
+    void commandInReadyIsAnnouncedAndHeldForTheReadyPause()
+    {
+        // Both pauses run side by side.
+        auto disabling = controllerIn("WiredReady");
+        auto removed = controllerIn("WiredReady");
+        QElapsedTimer clock;
+        clock.start();
+        qint64 disabledAfter = -1;
+        qint64 removedAfter = -1;
+        QObject::connect(&disabling->wired, &InterfaceWired::unready, [&] { disabledAfter = clock.elapsed(); });
+        QObject::connect(&removed->wired, &InterfaceWired::unready, [&] { removedAfter = clock.elapsed(); });
+        disabling->apply("Disable");
+        removed->apply("InterfaceRemoved");
+        QCOMPARE(disabling->journal, QStringList{"disconnecting"});
+        QCOMPARE(removed->journal, QStringList{"disconnecting"});
+        QVERIFY(disabling->wired.isConnected());
+
+        QTRY_VERIFY_WITH_TIMEOUT(disabledAfter >= 0 && removedAfter >= 0, InterfaceWired::ReadyPauseMs + 3000);
+        for (qint64 after : {disabledAfter, removedAfter}) {
+            // The machine's coarse timer may fire up to 5% early.
+            QVERIFY2(after >= InterfaceWired::ReadyPauseMs * 95 / 100, qPrintable(QString::number(after)));
+            QVERIFY2(after < InterfaceWired::ReadyPauseMs + 2000, qPrintable(QString::number(after)));
+        }
+        disabling->settle();
+        removed->settle();
+        QCOMPARE(disabling->journal, QStringList({"disconnecting", "stop", "unready", "linkDown", "disabled"}));
+        QCOMPARE(removed->journal, QStringList({"disconnecting", "stop", "unready", "enabled", "statusChanged(0)"}));
+        QVERIFY(disabling->active().contains("WiredDisabledInterfaceRunning"));
+        QVERIFY(removed->active().contains("WiredNoInterfaceEnabled"));
+        QVERIFY(removed->active().contains("WiredNoInterface"));
+    }
+
+    void cableLossInReadyPauseAppliesHeldDisableFirst()
+    {
+        auto controller = controllerIn("WiredReady");
+        QElapsedTimer clock;
+        clock.start();
+        controller->apply("Disable");
+        controller->apply("CableUnplugged");
+        QVERIFY(clock.elapsed() < InterfaceWired::ReadyPauseMs / 2);
+        QCOMPARE(controller->journal, QStringList({"disconnecting", "cableStatus(false)", "stop", "unready", "linkDown",
+                                                   "disabled", "linkDown", "disabled"}));
+        QVERIFY(controller->active().contains("WiredDisabled"));
+        QVERIFY(!controller->wired.stateMachine()->isPaused());
+    }
+
+    void ipSetupCompletePassesTheReadyPause()
+    {
+        auto controller = controllerIn("WiredReady");
+        controller->apply("IpSetupComplete");
+        QCOMPARE(controller->wired.stateMachine()->heldEventCount(), 0);
+        QVERIFY(!controller->wired.stateMachine()->isWaiting());
+        controller->apply("Enable");
+        controller->apply("IpSetupComplete");
+        QCOMPARE(controller->wired.stateMachine()->heldEventCount(), 1);
+        QCOMPARE(controller->journal, QStringList{"disconnecting"});
+        QVERIFY(controller->wired.isConnected());
+    }
+};
+
+KIV_PRIVATE_NAMESPACE_TEST_MAIN(TestInterfaceWired)
+#include "tst_interfacewired.moc"
