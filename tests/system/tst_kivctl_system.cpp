@@ -187,9 +187,9 @@ void TestKivctlSystem::commandsAreAcceptedAndIgnored()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, log);
     const KivctlRun run = m_kivctl.run(arguments);
+    QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QByteArray());
-    QCOMPARE(run.err, QByteArray());
     if (!log.isEmpty())
         QVERIFY(awaitLog(log));
     QCOMPARE(m_kivctl.run({"networks", "list"}).out, QByteArray("No networks configured.\n"));

@@ -5,8 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QTextStream>
+#include <QThread>
 
 int main(int argc, char *argv[])
 {
@@ -32,6 +34,10 @@ int main(int argc, char *argv[])
         err << "kivctl: cannot reach the system bus: " << bus.lastError().message() << '\n';
         return Kivctl::Failed;
     }
-    KivctlClient client(bus, out, err);
-    return client.run(parsed.command);
+    const int status = KivctlClient(bus, out, err).run(parsed.command);
+    // The bus thread may still be releasing the last reply: let it finish before the process ends.
+    QObject *busThreadObject = bus.interface();
+    if (busThreadObject->thread() != QThread::currentThread())
+        QMetaObject::invokeMethod(busThreadObject, [] {}, Qt::BlockingQueuedConnection);
+    return status;
 }
