@@ -114,8 +114,10 @@ private slots:
         for (auto [signal, line] : {std::pair{&InterfaceWireless::waitingInterfaceRunning, "waitingInterfaceRunning"},
                                     {&InterfaceWireless::ready, "ready"}})
             connect(&wireless, signal, this, [this, line = line] { note(line); });
-        connect(&wireless, &InterfaceWireless::softapReady, this, [this](const InterfaceName &ap) { note("softapReady " + ap.toString()); });
-        connect(&wireless, &InterfaceWireless::softapUnready, this, [this](const InterfaceName &ap) { note("softapUnready " + ap.toString()); });
+        connect(&wireless, &InterfaceWireless::softapReady, this,
+                [this](const InterfaceName &ap) { note("softapReady " + ap.toString()); });
+        connect(&wireless, &InterfaceWireless::softapUnready, this,
+                [this](const InterfaceName &ap) { note("softapUnready " + ap.toString()); });
         QSignalSpy stations(&wireless, &InterfaceWireless::stationConnected);
 
         // The soft AP is wanted before its interface exists; wlan0 coming up creates it.
