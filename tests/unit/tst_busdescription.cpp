@@ -23,8 +23,6 @@ private slots:
     void descriptionsHoldTheMembersKivdUses_data();
     void descriptionsHoldTheMembersKivdUses();
     void deviceExtensionIsMarked();
-    void serialisedInterfaceParsesBackUnchanged();
-    void malformedXmlReportsTheLine();
 };
 
 void TestBusDescription::descriptionsHoldTheMembersKivdUses_data()
@@ -105,32 +103,6 @@ void TestBusDescription::deviceExtensionIsMarked()
             extensions.append(signal.name);
     }
     QCOMPARE(extensions, QStringList{QStringLiteral("NetworkTempDisabled")});
-}
-
-void TestBusDescription::serialisedInterfaceParsesBackUnchanged()
-{
-    const QList<BusInterfaceDescription> original = descriptionFile(QStringLiteral("fi.w1.wpa_supplicant1.Interface.WPS.xml"));
-    QCOMPARE(original.size(), 1);
-    QString error;
-    const QByteArray xml = QByteArray("<node>") + BusDescription::toXml(original.first()).toUtf8() + "</node>";
-    const QList<BusInterfaceDescription> reparsed = BusDescription::parse(xml, &error);
-    QCOMPARE(error, QString());
-    QCOMPARE(reparsed.size(), 1);
-    QCOMPARE(reparsed.first().name, original.first().name);
-    QCOMPARE(reparsed.first().methods.size(), original.first().methods.size());
-    QCOMPARE(reparsed.first().method(QStringLiteral("Start"))->signature(QStringLiteral("out")), QStringLiteral("a{sv}"));
-    QCOMPARE(reparsed.first().signalMember(QStringLiteral("Event"))->signature(QStringLiteral("out")), QStringLiteral("sa{sv}"));
-    QCOMPARE(reparsed.first().property(QStringLiteral("DeviceType"))->type, QStringLiteral("ay"));
-    QVERIFY(!xml.contains("QtTypeName"));
-}
-
-void TestBusDescription::malformedXmlReportsTheLine()
-{
-    QString error;
-    const QList<BusInterfaceDescription> parsed =
-        BusDescription::parse("<node>\n<interface name=\"a.b\">\n<method name=\"X\">\n</interface></node>", &error);
-    QVERIFY(parsed.isEmpty());
-    QVERIFY2(error.startsWith(QStringLiteral("line 4")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestBusDescription)
