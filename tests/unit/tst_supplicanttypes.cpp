@@ -64,163 +64,151 @@ class TestSupplicantTypes : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        for (const char *name : {"QVectorUnsignedInt", "QVectorUnsignedChar", "QMapQVectorUnsignedChar", "UnsignedPair",
+                                 "VectorUnsignedPair"})
+            QVERIFY2(QMetaType::type(name) == QMetaType::UnknownType, name);
 
-    void typesAreKnownUnderExactNames_data();
-    void typesAreKnownUnderExactNames();
-    void queuedSignalsCarryValuesFromWorkerThread();
+        registerSupplicantMetaTypes();
+        registerSupplicantMetaTypes();
+        // Only for sending malformed credentials below.
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        qDBusRegisterMetaType<QMap<int, QString>>();
 
-    void nestedBusDictionaryBecomesMap_data();
-    void nestedBusDictionaryBecomesMap();
+        m_server = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=") + QDir::tempPath());
+        QVERIFY2(m_server->isConnected(), qPrintable(m_server->lastError().message()));
+        connect(m_server.get(), &QDBusServer::newConnection, this, [this](const QDBusConnection &connection) {
+            m_serverSide.append(connection);
+            QVERIFY(m_serverSide.last().connect(QString(), TestPath, TestInterface, TestSignal, &m_busSink,
+                                                SLOT(onValue(QDBusMessage))));
+        });
+        const QDBusConnection client = QDBusConnection::connectToPeer(m_server->address(), QStringLiteral("kiv-client"));
+        QVERIFY2(client.isConnected(), qPrintable(client.lastError().message()));
+        QTRY_COMPARE(m_serverSide.size(), 1);
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromPeer(QStringLiteral("kiv-client"));
+        m_serverSide.clear();
+        m_server.reset();
+    }
+
+    void typesAreKnownUnderExactNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("typeId");
+        QTest::addColumn<QByteArray>("signature");
+
+        QTest::newRow("Ssid") << QByteArray("Ssid") << qMetaTypeId<Ssid>() << QByteArray();
+        QTest::newRow("WirelessNetwork") << QByteArray("WirelessNetwork") << qMetaTypeId<WirelessNetwork>() << QByteArray();
+        QTest::newRow("QList<ApDescription>") << QByteArray("QList<ApDescription>") << qMetaTypeId<QList<ApDescription>>()
+                                              << QByteArray();
+        QTest::newRow("QVectorUnsignedInt") << QByteArray("QVectorUnsignedInt") << qMetaTypeId<QVector<uint>>()
+                                            << QByteArray("au");
+        QTest::newRow("QVectorUnsignedChar") << QByteArray("QVectorUnsignedChar") << qMetaTypeId<QByteArray>()
+                                             << QByteArray("ay");
+        QTest::newRow("QMapQVectorUnsignedChar") << QByteArray("QMapQVectorUnsignedChar")
+                                                 << qMetaTypeId<QMap<QString, QByteArray>>() << QByteArray("a{say}");
+        QTest::newRow("UnsignedPair") << QByteArray("UnsignedPair") << qMetaTypeId<QPair<uint, uint>>()
+                                      << QByteArray("(uu)");
+        QTest::newRow("VectorUnsignedPair") << QByteArray("VectorUnsignedPair")
+                                            << qMetaTypeId<QVector<QPair<uint, uint>>>() << QByteArray("a(uu)");
+    }
+
+    void typesAreKnownUnderExactNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, typeId);
+        QFETCH(QByteArray, signature);
+
+        QCOMPARE(QMetaType::type(name.constData()), typeId);
+        if (!signature.isEmpty())
+            QCOMPARE(QByteArray(QDBusMetaType::typeToSignature(typeId)), signature);
+    }
+
+    void queuedSignalsCarryValuesFromWorkerThread()
+    {
+        SupplicantSignalSource source;
+        SupplicantSignalSink sink;
+        QVERIFY(connect(&source, SIGNAL(wpsFinished(WirelessNetwork)), &sink, SLOT(onWpsFinished(WirelessNetwork)),
+                        Qt::QueuedConnection));
+        QVERIFY(connect(&source, SIGNAL(authError(Ssid, QString)), &sink, SLOT(onAuthError(Ssid, QString)),
+                        Qt::QueuedConnection));
+        QVERIFY(connect(&source, SIGNAL(scanResults(QList<ApDescription>)), &sink,
+                        SLOT(onScanResults(QList<ApDescription>)), Qt::QueuedConnection));
+
+        const WirelessNetwork network(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
+                                      QStringLiteral("password"), 2);
+        const ApDescription ap(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
+                               MacAddress::fromString(QStringLiteral("aa:bb:cc:dd:ee:ff")), -40, 2412, QByteArray("ie"));
+        std::unique_ptr<QThread> worker(QThread::create([&]() {
+            emit source.wpsFinished(network);
+            emit source.authError(network.ssid(), QStringLiteral("wrong key"));
+            emit source.scanResults({ap});
+        }));
+        worker->start();
+        QVERIFY(worker->wait(5000));
+
+        QTRY_COMPARE(sink.scans.size(), 1);
+        QCOMPARE(sink.networks.size(), 1);
+        QVERIFY(sink.networks.first() == network);
+        QCOMPARE(sink.authErrors.size(), 1);
+        QCOMPARE(sink.authErrors.first().first, network.ssid());
+        QCOMPARE(sink.authErrors.first().second, QStringLiteral("wrong key"));
+        QCOMPARE(sink.scans.first().size(), 1);
+        QCOMPARE(sink.scans.first().first().toMap(), ap.toMap());
+    }
+
+    void nestedBusDictionaryBecomesMap_data()
+    {
+        QTest::addColumn<QVariant>("inner");
+        QTest::addColumn<QVariantMap>("expected");
+
+        QTest::newRow("credentials a{sv}")
+            << QVariant::fromValue(QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}})
+            << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}};
+        QTest::newRow("text values a{ss}")
+            << QVariant::fromValue(QMap<QString, QString>{{"wep_key", "abcde"}}) << QVariantMap{{"wep_key", "abcde"}};
+        QTest::newRow("integer keys give nothing") << QVariant::fromValue(QMap<int, QString>{{1, "x"}}) << QVariantMap();
+        QTest::newRow("string list gives nothing") << QVariant(QStringList{"wpa_psk", "password"}) << QVariantMap();
+    }
+
+    void nestedBusDictionaryBecomesMap()
+    {
+        QFETCH(QVariant, inner);
+        QFETCH(QVariantMap, expected);
+
+        // The WirelessNetworks property: SSID text to a credentials dictionary inside a variant.
+        const QDBusMessage received = sendAndReceive(QVariantMap{{"Home", inner}});
+        QCOMPARE(received.signature(), QStringLiteral("a{sv}"));
+        const QVariantMap outer = qdbus_cast<QVariantMap>(received.arguments().first());
+        QVERIFY(outer.contains(QStringLiteral("Home")));
+
+        const QVariant credentials = outer.value(QStringLiteral("Home"));
+        QCOMPARE(NetworkTypes::variantToMap(credentials), expected);
+        QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(QDBusVariant(credentials))), expected);
+        QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(expected)), expected);
+    }
 
 private:
-    QDBusMessage sendAndReceive(const QVariant &value);
+    QDBusMessage sendAndReceive(const QVariant &value)
+    {
+        m_busSink.messages.clear();
+        QDBusMessage message = QDBusMessage::createSignal(TestPath, TestInterface, TestSignal);
+        message << value;
+        if (!QDBusConnection(QStringLiteral("kiv-client")).send(message))
+            return QDBusMessage();
+        if (!QTest::qWaitFor([this]() { return !m_busSink.messages.isEmpty(); }))
+            return QDBusMessage();
+        return m_busSink.messages.first();
+    }
 
     std::unique_ptr<QDBusServer> m_server;
     QList<QDBusConnection> m_serverSide;
     BusSignalSink m_busSink;
 };
-
-void TestSupplicantTypes::initTestCase()
-{
-    for (const char *name : {"QVectorUnsignedInt", "QVectorUnsignedChar", "QMapQVectorUnsignedChar", "UnsignedPair",
-                             "VectorUnsignedPair"})
-        QVERIFY2(QMetaType::type(name) == QMetaType::UnknownType, name);
-
-    registerSupplicantMetaTypes();
-    registerSupplicantMetaTypes();
-    // Only for sending malformed credentials below.
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    qDBusRegisterMetaType<QMap<int, QString>>();
-
-    m_server = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=") + QDir::tempPath());
-    QVERIFY2(m_server->isConnected(), qPrintable(m_server->lastError().message()));
-    connect(m_server.get(), &QDBusServer::newConnection, this, [this](const QDBusConnection &connection) {
-        m_serverSide.append(connection);
-        QVERIFY(m_serverSide.last().connect(QString(), TestPath, TestInterface, TestSignal, &m_busSink,
-                                            SLOT(onValue(QDBusMessage))));
-    });
-    const QDBusConnection client = QDBusConnection::connectToPeer(m_server->address(), QStringLiteral("kiv-client"));
-    QVERIFY2(client.isConnected(), qPrintable(client.lastError().message()));
-    QTRY_COMPARE(m_serverSide.size(), 1);
-}
-
-void TestSupplicantTypes::cleanupTestCase()
-{
-    QDBusConnection::disconnectFromPeer(QStringLiteral("kiv-client"));
-    m_serverSide.clear();
-    m_server.reset();
-}
-
-QDBusMessage TestSupplicantTypes::sendAndReceive(const QVariant &value)
-{
-    m_busSink.messages.clear();
-    QDBusMessage message = QDBusMessage::createSignal(TestPath, TestInterface, TestSignal);
-    message << value;
-    if (!QDBusConnection(QStringLiteral("kiv-client")).send(message))
-        return QDBusMessage();
-    if (!QTest::qWaitFor([this]() { return !m_busSink.messages.isEmpty(); }))
-        return QDBusMessage();
-    return m_busSink.messages.first();
-}
-
-void TestSupplicantTypes::typesAreKnownUnderExactNames_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<int>("typeId");
-    QTest::addColumn<QByteArray>("signature");
-
-    QTest::newRow("Ssid") << QByteArray("Ssid") << qMetaTypeId<Ssid>() << QByteArray();
-    QTest::newRow("WirelessNetwork") << QByteArray("WirelessNetwork") << qMetaTypeId<WirelessNetwork>() << QByteArray();
-    QTest::newRow("QList<ApDescription>") << QByteArray("QList<ApDescription>") << qMetaTypeId<QList<ApDescription>>()
-                                          << QByteArray();
-    QTest::newRow("QVectorUnsignedInt") << QByteArray("QVectorUnsignedInt") << qMetaTypeId<QVector<uint>>()
-                                        << QByteArray("au");
-    QTest::newRow("QVectorUnsignedChar") << QByteArray("QVectorUnsignedChar") << qMetaTypeId<QByteArray>()
-                                         << QByteArray("ay");
-    QTest::newRow("QMapQVectorUnsignedChar") << QByteArray("QMapQVectorUnsignedChar")
-                                             << qMetaTypeId<QMap<QString, QByteArray>>() << QByteArray("a{say}");
-    QTest::newRow("UnsignedPair") << QByteArray("UnsignedPair") << qMetaTypeId<QPair<uint, uint>>()
-                                  << QByteArray("(uu)");
-    QTest::newRow("VectorUnsignedPair") << QByteArray("VectorUnsignedPair")
-                                        << qMetaTypeId<QVector<QPair<uint, uint>>>() << QByteArray("a(uu)");
-}
-
-void TestSupplicantTypes::typesAreKnownUnderExactNames()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(int, typeId);
-    QFETCH(QByteArray, signature);
-
-    QCOMPARE(QMetaType::type(name.constData()), typeId);
-    if (!signature.isEmpty())
-        QCOMPARE(QByteArray(QDBusMetaType::typeToSignature(typeId)), signature);
-}
-
-void TestSupplicantTypes::queuedSignalsCarryValuesFromWorkerThread()
-{
-    SupplicantSignalSource source;
-    SupplicantSignalSink sink;
-    QVERIFY(connect(&source, SIGNAL(wpsFinished(WirelessNetwork)), &sink, SLOT(onWpsFinished(WirelessNetwork)),
-                    Qt::QueuedConnection));
-    QVERIFY(connect(&source, SIGNAL(authError(Ssid, QString)), &sink, SLOT(onAuthError(Ssid, QString)),
-                    Qt::QueuedConnection));
-    QVERIFY(connect(&source, SIGNAL(scanResults(QList<ApDescription>)), &sink,
-                    SLOT(onScanResults(QList<ApDescription>)), Qt::QueuedConnection));
-
-    const WirelessNetwork network(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                                  QStringLiteral("password"), 2);
-    const ApDescription ap(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                           MacAddress::fromString(QStringLiteral("aa:bb:cc:dd:ee:ff")), -40, 2412, QByteArray("ie"));
-    std::unique_ptr<QThread> worker(QThread::create([&]() {
-        emit source.wpsFinished(network);
-        emit source.authError(network.ssid(), QStringLiteral("wrong key"));
-        emit source.scanResults({ap});
-    }));
-    worker->start();
-    QVERIFY(worker->wait(5000));
-
-    QTRY_COMPARE(sink.scans.size(), 1);
-    QCOMPARE(sink.networks.size(), 1);
-    QVERIFY(sink.networks.first() == network);
-    QCOMPARE(sink.authErrors.size(), 1);
-    QCOMPARE(sink.authErrors.first().first, network.ssid());
-    QCOMPARE(sink.authErrors.first().second, QStringLiteral("wrong key"));
-    QCOMPARE(sink.scans.first().size(), 1);
-    QCOMPARE(sink.scans.first().first().toMap(), ap.toMap());
-}
-
-void TestSupplicantTypes::nestedBusDictionaryBecomesMap_data()
-{
-    QTest::addColumn<QVariant>("inner");
-    QTest::addColumn<QVariantMap>("expected");
-
-    QTest::newRow("credentials a{sv}")
-        << QVariant::fromValue(QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}})
-        << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}};
-    QTest::newRow("text values a{ss}")
-        << QVariant::fromValue(QMap<QString, QString>{{"wep_key", "abcde"}}) << QVariantMap{{"wep_key", "abcde"}};
-    QTest::newRow("integer keys give nothing") << QVariant::fromValue(QMap<int, QString>{{1, "x"}}) << QVariantMap();
-    QTest::newRow("string list gives nothing") << QVariant(QStringList{"wpa_psk", "password"}) << QVariantMap();
-}
-
-void TestSupplicantTypes::nestedBusDictionaryBecomesMap()
-{
-    QFETCH(QVariant, inner);
-    QFETCH(QVariantMap, expected);
-
-    // The WirelessNetworks property: SSID text to a credentials dictionary inside a variant.
-    const QDBusMessage received = sendAndReceive(QVariantMap{{"Home", inner}});
-    QCOMPARE(received.signature(), QStringLiteral("a{sv}"));
-    const QVariantMap outer = qdbus_cast<QVariantMap>(received.arguments().first());
-    QVERIFY(outer.contains(QStringLiteral("Home")));
-
-    const QVariant credentials = outer.value(QStringLiteral("Home"));
-    QCOMPARE(NetworkTypes::variantToMap(credentials), expected);
-    QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(QDBusVariant(credentials))), expected);
-    QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(expected)), expected);
-}
 
 QTEST_GUILESS_MAIN(TestSupplicantTypes)
 #include "tst_supplicanttypes.moc"
