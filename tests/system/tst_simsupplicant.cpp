@@ -15,7 +15,7 @@ namespace {
 const QString service = QStringLiteral("fi.w1.wpa_supplicant1");
 const QString rootPath = QStringLiteral("/fi/w1/wpa_supplicant1");
 const QByteArray timing = R"("timing": {"stepMs": 10, "scanMs": 40, "rescanMs": 150, "wpsExchangeMs": 60,
-                                        "tempDisabledUnitMs": 1000})";
+                                        "wpsWalkMs": 500, "tempDisabledUnitMs": 1000})";
 const QByteArray homeAp = R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk", "key": "secret123")";
 
 QDBusConnection bus()
@@ -224,83 +224,56 @@ private slots:
         QCOMPARE(changed.count(), 1);
     }
 
-    void wpsPushButtonDeliversCredentialsBeforeSuccess()
-    {
-        m_simulator.start(scenario(homeAp + R"(, "wps": {"mode": "pbc"}})"));
-        const QString path = createInterface();
-        FiW1WpaSupplicant1Interface interface(service, path, bus());
-        FiW1WpaSupplicant1Wps wps(service, path, bus());
-        QStringList events;
-        QVariantMap credentials;
-        connect(&wps, &FiW1WpaSupplicant1Wps::Credentials, this, [&](const QVariantMap &received) {
-            events.append(QStringLiteral("Credentials"));
-            credentials = received;
-        });
-        connect(&wps, &FiW1WpaSupplicant1Wps::Event, this, [&](const QString &name) { events.append(name); });
-
-        wps.setProcessCredentials(true);
-        QVERIFY(wps.processCredentials());
-        QCOMPARE(errorOf(wps.Start({{"Role", "enrollee"}, {"Type", "pbc"}})), QString());
-        QTRY_COMPARE(events, (QStringList{"Credentials", "success"}));
-        QCOMPARE(credentials.value("SSID").toByteArray(), QByteArray("Home"));
-        QCOMPARE(credentials.value("Key").toByteArray(), QByteArray("secret123"));
-        QCOMPARE(credentials.value("AuthType").toStringList(), QStringList{"wpa2-psk"});
-        QTRY_COMPARE(interface.state(), QStringLiteral("completed"));
-        QCOMPARE(interface.networks().size(), 1);
-    }
-
-    void wpsFailureCarriesTheConfigError_data()
+    void wpsSessionEndsWithOneOutcome_data()
     {
         QTest::addColumn<QByteArray>("wps");
-        QTest::addColumn<QString>("controlMode");
+        QTest::addColumn<int>("refusal");
         QTest::addColumn<QVariantMap>("start");
-        QTest::addColumn<int>("configError");
-        const QVariantMap pin{{"Role", "enrollee"}, {"Type", "pin"}, {"Pin", "11111111"}};
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("state");
         const QVariantMap pbc{{"Role", "enrollee"}, {"Type", "pbc"}};
-        QTest::newRow("wrong pin") << QByteArray(R"({"mode": "pin", "pin": "12345670"})") << QString() << pin << 18;
-        QTest::newRow("registrar refuses through control") << QByteArray(R"({"mode": "off"})") << "pbc" << pbc << 16;
+        QTest::newRow("push button") << QByteArray(R"({"mode": "pbc"})") << 0 << pbc
+                                     << QStringList{"Credentials Home secret123 wpa2-psk", "success"} << "completed";
+        QTest::newRow("wrong pin") << QByteArray(R"({"mode": "pin", "pin": "12345670"})") << 0
+                                   << QVariantMap{{"Role", "enrollee"}, {"Type", "pin"}, {"Pin", "11111111"}}
+                                   << QStringList{"fail 18 18"} << "inactive";
+        QTest::newRow("registrar refuses through control") << QByteArray(R"({"mode": "off"})") << 16 << pbc
+                                                           << QStringList{"fail 16 16"} << "inactive";
+        QTest::newRow("no registrar within the walk time") << QByteArray(R"({"mode": "off"})") << 0
+                                                           << QVariantMap{{"Role", "enrollee"}, {"Type", "pin"}}
+                                                           << QStringList() << "inactive";
     }
 
-    void wpsFailureCarriesTheConfigError()
+    void wpsSessionEndsWithOneOutcome()
     {
         QFETCH(QByteArray, wps);
-        QFETCH(QString, controlMode);
+        QFETCH(int, refusal);
         QFETCH(QVariantMap, start);
-        QFETCH(int, configError);
+        QFETCH(QStringList, events);
+        QFETCH(QString, state);
         m_simulator.start(scenario(homeAp + R"(, "wps": )" + wps + "}"));
-        if (!controlMode.isEmpty())
-            QCOMPARE(SimSupplicantProcess::control("SetWpsOutcome", {"02:00:00:00:01:01", controlMode, configError}).type(),
+        if (refusal)
+            QCOMPARE(SimSupplicantProcess::control("SetWpsOutcome", {"02:00:00:00:01:01", "pbc", refusal}).type(),
                      QDBusMessage::ReplyMessage);
         const QString path = createInterface();
         FiW1WpaSupplicant1Interface interface(service, path, bus());
         FiW1WpaSupplicant1Wps proxy(service, path, bus());
-        QSignalSpy events(&proxy, &FiW1WpaSupplicant1Wps::Event);
-        QSignalSpy credentials(&proxy, &FiW1WpaSupplicant1Wps::Credentials);
+        QStringList seen;
+        connect(&proxy, &FiW1WpaSupplicant1Wps::Credentials, this, [&](const QVariantMap &credentials) {
+            seen << "Credentials " + credentials.value("SSID").toByteArray() + ' ' + credentials.value("Key").toByteArray()
+                        + ' ' + credentials.value("AuthType").toStringList().join(',');
+        });
+        connect(&proxy, &FiW1WpaSupplicant1Wps::Event, this, [&](const QString &name, const QVariantMap &args) {
+            seen << QStringLiteral("%1 %2 %3").arg(name, args.value("config_error").toString(), args.value("msg").toString())
+                        .trimmed();
+        });
+        proxy.setProcessCredentials(true);
         QCOMPARE(errorOf(proxy.Start(start)), QString());
-
-        QTRY_COMPARE(events.count(), 1);
-        QCOMPARE(events.at(0).at(0).toString(), QStringLiteral("fail"));
-        QCOMPARE(events.at(0).at(1).toMap().value("config_error").toInt(), configError);
-        QCOMPARE(events.at(0).at(1).toMap().value("msg").toString(), QString::number(configError));
-        QCOMPARE(credentials.count(), 0);
-        QTRY_COMPARE(interface.state(), QStringLiteral("inactive"));
-        QVERIFY(interface.networks().isEmpty());
-    }
-
-    void wpsWithoutRegistrarTimesOutInactive()
-    {
-        m_simulator.start(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "wps": {"mode": "off"}})",
-                                   R"("timing": {"stepMs": 10, "scanMs": 40, "rescanMs": 100, "wpsWalkMs": 500})"));
-        const QString path = createInterface();
-        FiW1WpaSupplicant1Interface interface(service, path, bus());
-        FiW1WpaSupplicant1Wps wps(service, path, bus());
-        QSignalSpy events(&wps, &FiW1WpaSupplicant1Wps::Event);
-        QSignalSpy networkAdded(&interface, &FiW1WpaSupplicant1Interface::NetworkAdded);
-        QCOMPARE(errorOf(wps.Start({{"Role", "enrollee"}, {"Type", "pin"}})), QString());
-        QTRY_COMPARE(networkAdded.count(), 1);
-        QTRY_COMPARE(interface.state(), QStringLiteral("inactive"));
-        QVERIFY(interface.networks().isEmpty());
-        QCOMPARE(events.count(), 0);
+        QCOMPARE(interface.networks().size(), 1);
+        QTRY_COMPARE(seen, events);
+        QTRY_COMPARE(interface.state(), state);
+        QCOMPARE(interface.networks().isEmpty(), state == QLatin1String("inactive"));
+        QCOMPARE(seen, events);
     }
 
     void propertiesMatchTheInterfaceDescriptions()
