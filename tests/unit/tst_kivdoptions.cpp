@@ -105,37 +105,6 @@ private slots:
         QCOMPARE(options.monitor, monitor);
         QCOMPARE(options.debug, debug);
     }
-
-    void cleanupCommandsCoverEveryInterfaceInOrder_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("expected");
-
-        const QString killall = QStringLiteral("killall|wpa_supplicant|udhcpd|udhcpc|hostapd|dnsd");
-        auto ip = [](const QString &name) {
-            return QStringList{QStringLiteral("ip|link|set|dev|%1|down").arg(name),
-                               QStringLiteral("ip|-4|addr|flush|dev|%1").arg(name),
-                               QStringLiteral("ip|-6|addr|flush|dev|%1|scope|global").arg(name)};
-        };
-
-        QTest::newRow("defaults") << QStringList() << QStringList{killall} + ip("eth0") + ip("wlan0") + ip("uap0");
-        QTest::newRow("duplicate names treated twice")
-            << QStringList{"--wired", "wlan0", "--softap", "uap1,uap1"}
-            << QStringList{killall} + ip("wlan0") + ip("wlan0") + ip("uap1") + ip("uap1");
-        QTest::newRow("empty softap name kept")
-            << QStringList{"--softap", ","} << QStringList{killall} + ip("eth0") + ip("wlan0") + ip("") + ip("");
-    }
-
-    void cleanupCommandsCoverEveryInterfaceInOrder()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, expected);
-
-        QStringList commands;
-        for (const KivdCommand &command : Kivd::cleanupCommands(KivdOptions::parse(arguments)))
-            commands << (QStringList{command.program} + command.arguments).join(QLatin1Char('|'));
-        QCOMPARE(commands, expected);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestKivdOptions)
