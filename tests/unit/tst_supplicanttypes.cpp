@@ -9,7 +9,6 @@
 #include <QDBusMetaType>
 #include <QDBusServer>
 #include <QDBusVariant>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -20,32 +19,6 @@ const QString TestInterface = QStringLiteral("kiv.test.Loopback");
 const QString TestSignal = QStringLiteral("Value");
 
 } // namespace
-
-// Receives the supplicant's queued signals on the main thread.
-class SupplicantSignalSink : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<WirelessNetwork> networks;
-    QList<QPair<Ssid, QString>> authErrors;
-    QList<QList<ApDescription>> scans;
-
-public slots:
-    void onWpsFinished(WirelessNetwork network) { networks.append(network); }
-    void onAuthError(Ssid ssid, QString message) { authErrors.append(qMakePair(ssid, message)); }
-    void onScanResults(QList<ApDescription> list) { scans.append(list); }
-};
-
-class SupplicantSignalSource : public QObject
-{
-    Q_OBJECT
-
-signals:
-    void wpsFinished(WirelessNetwork network);
-    void authError(Ssid ssid, QString message);
-    void scanResults(QList<ApDescription> list);
-};
 
 // Collects the signals that arrive on the server side of a peer-to-peer bus connection.
 class BusSignalSink : public QObject
@@ -126,39 +99,6 @@ private slots:
         QCOMPARE(QMetaType::type(name.constData()), typeId);
         if (!signature.isEmpty())
             QCOMPARE(QByteArray(QDBusMetaType::typeToSignature(typeId)), signature);
-    }
-
-    void queuedSignalsCarryValuesFromWorkerThread()
-    {
-        SupplicantSignalSource source;
-        SupplicantSignalSink sink;
-        QVERIFY(connect(&source, SIGNAL(wpsFinished(WirelessNetwork)), &sink, SLOT(onWpsFinished(WirelessNetwork)),
-                        Qt::QueuedConnection));
-        QVERIFY(connect(&source, SIGNAL(authError(Ssid, QString)), &sink, SLOT(onAuthError(Ssid, QString)),
-                        Qt::QueuedConnection));
-        QVERIFY(connect(&source, SIGNAL(scanResults(QList<ApDescription>)), &sink,
-                        SLOT(onScanResults(QList<ApDescription>)), Qt::QueuedConnection));
-
-        const WirelessNetwork network(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                                      QStringLiteral("password"), 2);
-        const ApDescription ap(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                               MacAddress::fromString(QStringLiteral("aa:bb:cc:dd:ee:ff")), -40, 2412, QByteArray("ie"));
-        std::unique_ptr<QThread> worker(QThread::create([&]() {
-            emit source.wpsFinished(network);
-            emit source.authError(network.ssid(), QStringLiteral("wrong key"));
-            emit source.scanResults({ap});
-        }));
-        worker->start();
-        QVERIFY(worker->wait(5000));
-
-        QTRY_COMPARE(sink.scans.size(), 1);
-        QCOMPARE(sink.networks.size(), 1);
-        QVERIFY(sink.networks.first() == network);
-        QCOMPARE(sink.authErrors.size(), 1);
-        QCOMPARE(sink.authErrors.first().first, network.ssid());
-        QCOMPARE(sink.authErrors.first().second, QStringLiteral("wrong key"));
-        QCOMPARE(sink.scans.first().size(), 1);
-        QCOMPARE(sink.scans.first().first().toMap(), ap.toMap());
     }
 
     void nestedBusDictionaryBecomesMap_data()
