@@ -142,18 +142,6 @@ private slots:
                  (QVariantMap{{"Ip", QString()}, {"Netmask", QString()}, {"Dns", QString()}, {"SearchDomains", QString()}}));
         QVERIFY(config == InterfaceConfiguration::fromMap(QStringLiteral("wlan0"), QVariantMap{{"Ip", ""}}));
     }
-
-    void mapValuesOfWrongTypeConvertAsVariants()
-    {
-        const InterfaceConfiguration config = InterfaceConfiguration::fromMap(
-            QStringLiteral("eth0"),
-            QVariantMap{{"Ip", QVariantList{"10.0.0.1"}}, {"Netmask", 24}, {"Gateway", true}, {"Dns", QVariantMap()},
-                        {"SearchDomains", QStringList{"a", "b"}}});
-        QVERIFY(!config.hasAddress());
-        QVERIFY(!config.hasGateway());
-        QVERIFY(config.nameservers().isEmpty());
-        QVERIFY(config.searchDomains().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestInterfaceConfiguration)

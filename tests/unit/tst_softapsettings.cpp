@@ -62,9 +62,6 @@ private slots:
             << withChanges(DefaultMap, {{"apAddress", ""}, {"dhcpRangeTo", ""}});
         QTest::newRow("present empty address is null, not default")
             << QVariantMap{{"apNetmask", ""}} << withChanges(DefaultMap, {{"apNetmask", ""}});
-        // Values of the wrong type convert as variants do.
-        QTest::newRow("non-numeric channel is 0") << QVariantMap{{"channel", "eleven"}}
-                                                  << withChanges(DefaultMap, {{"channel", 0}});
     }
 
     void mapGivesFieldsAndDefaults()

@@ -197,21 +197,6 @@ private slots:
         QTest::newRow("negative priority kept")
             << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", -3}}
             << std::optional(WirelessNetwork(net, SecurityType::WpaPsk, QStringLiteral("password"), -3));
-        // Values of the wrong type convert as variants do.
-        QTest::newRow("text priority converts")
-            << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", QStringLiteral("12")}}
-            << std::optional(WirelessNetwork(net, SecurityType::WpaPsk, QStringLiteral("password"), 12));
-        QTest::newRow("non-numeric priority is 0")
-            << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", QStringLiteral("high")}}
-            << std::optional(WirelessNetwork(net, SecurityType::WpaPsk, QStringLiteral("password"), 0));
-        QTest::newRow("unsecured as text true")
-            << QVariantMap{{"unsecured", QStringLiteral("true")}}
-            << std::optional(WirelessNetwork(net, SecurityType::Unsecured, QString(), 0));
-        QTest::newRow("numeric key converts to text")
-            << QVariantMap{{"wep_key", 12345}} << std::optional(WirelessNetwork(net, SecurityType::Wep, QStringLiteral("12345"), 0));
-        QTest::newRow("list key gives empty text")
-            << QVariantMap{{"wpa_psk", QVariantList{1, 2}}}
-            << std::optional(WirelessNetwork(net, SecurityType::WpaPsk, QString(), 0));
     }
 
     void credentialsMapMakesNetwork()
