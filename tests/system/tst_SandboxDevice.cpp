@@ -128,19 +128,6 @@ private slots:
         QVERIFY(!sandbox.exec({"test", "-e", "/sys/module/mwifiex/parameters/drcs"}).ok());
     }
 
-    void programInsideTheDeviceOwnsBusName()
-    {
-        QProcess *probe = sandbox.startAndWaitForBusName(program("kiv-bus-probe"), {"own", "org.kivsandbox.Probe"},
-                                                         QStringLiteral("org.kivsandbox.Probe"));
-        QVERIFY2(probe, qPrintable(sandbox.lastError()));
-        const QDBusMessage reply = sandbox.bus().call(QDBusMessage::createMethodCall(
-            "org.kivsandbox.Probe", "/probe", "org.kivsandbox.Probe", "Ping"));
-        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(reply.arguments().value(0).toString(), QStringLiteral("pong"));
-        QVERIFY(sandbox.stop(probe));
-        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.bus().interface()->isServiceRegistered(QStringLiteral("org.kivsandbox.Probe")).value(), Patience);
-    }
-
     void waitingForBusNameEndsWhenTheProgramEnds()
     {
         QElapsedTimer timer;

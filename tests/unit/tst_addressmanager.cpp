@@ -183,17 +183,6 @@ private slots:
         QVERIFY(ip({"link", "set", "kivtest0", "down"}));
     }
 
-    void ipv6StopFlushesGlobalAddressesEvenWhenNeverStarted()
-    {
-        NetlinkWatcher watcher;
-        RecordingDriver driver;
-        Ipv6AddressManager manager(Kivtest0, &watcher, &driver);
-        QSignalSpy disconnected(&manager, &IpAddressManager::disconnected);
-        manager.stop();
-        QCOMPARE(driver.commands, QStringList{"flush ipv6 kivtest0 global"});
-        QCOMPARE(disconnected.count(), 0);
-    }
-
     void startAndStopReachIpv4First()
     {
         ComposedFixture f;

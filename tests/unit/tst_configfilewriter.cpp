@@ -39,143 +39,132 @@ class TestConfigFileWriter : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_target = m_dir->filePath(QStringLiteral("resolv.conf"));
+        QVERIFY(writeFile(m_target, "nameserver 1.1.1.1\n"));
+    }
 
-    void streamedTextFollowsHeader_data();
-    void streamedTextFollowsHeader();
-    void targetKeepsOldContentWhileWriterLives();
-    void staleTemporaryFileIsTruncated();
-    void symbolicLinkSurvivesAndItsDestinationIsReplaced();
-    void missingTargetIsCreatedAfterRealpathWarning();
-    void unopenableTemporaryFileDiscardsTextAndLeavesNoFile();
-    void failedRenameKeepsTemporaryFileAndTarget();
+    void streamedTextFollowsHeader_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<QByteArray>("body");
+
+        QTest::newRow("nothing written gives header only") << QStringList() << QByteArray();
+        QTest::newRow("lines") << QStringList{"nameserver 10.0.0.1\n", "search lan\n"}
+                               << QByteArray("nameserver 10.0.0.1\nsearch lan\n");
+        QTest::newRow("utf-8 text") << QStringList{QStringLiteral("ssid=Caf\u00e9\n")} << QByteArray("ssid=Caf\xc3\xa9\n");
+    }
+
+    void streamedTextFollowsHeader()
+    {
+        QFETCH(QStringList, pieces);
+        QFETCH(QByteArray, body);
+
+        {
+            ConfigFileWriter writer(m_target);
+            QVERIFY(writer.isOpen());
+            for (const QString &piece : pieces)
+                writer << piece;
+        }
+        QCOMPARE(readAll(m_target), Header + body);
+        QVERIFY(!QFile::exists(m_target + QStringLiteral(".new")));
+    }
+
+    void targetKeepsOldContentWhileWriterLives()
+    {
+        {
+            ConfigFileWriter writer(m_target);
+            writer << QStringLiteral("interface=uap0") << '\n' << QStringLiteral("channel=") << '6' << '\n';
+            QVERIFY(QFile::exists(m_target + QStringLiteral(".new")));
+            QCOMPARE(readAll(m_target), QByteArray("nameserver 1.1.1.1\n"));
+        }
+        QCOMPARE(readAll(m_target), Header + "interface=uap0\nchannel=6\n");
+        QVERIFY(!QFile::exists(m_target + QStringLiteral(".new")));
+    }
+
+    void staleTemporaryFileIsTruncated()
+    {
+        QVERIFY(writeFile(m_target + QStringLiteral(".new"), QByteArray(4096, 'z')));
+        {
+            ConfigFileWriter writer(m_target);
+            writer << QStringLiteral("fresh\n");
+        }
+        QCOMPARE(readAll(m_target), Header + "fresh\n");
+    }
+
+    void symbolicLinkSurvivesAndItsDestinationIsReplaced()
+    {
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("real")));
+        const QString destination = m_dir->filePath(QStringLiteral("real/hostapd.conf"));
+        const QString link = m_dir->filePath(QStringLiteral("hostapd.conf"));
+        QVERIFY(writeFile(destination, "old\n"));
+        QVERIFY(QFile::link(destination, link));
+
+        {
+            ConfigFileWriter writer(link);
+            QCOMPARE(writer.path(), destination);
+            writer << QStringLiteral("new\n");
+            QVERIFY(QFile::exists(destination + QStringLiteral(".new")));
+            QVERIFY(!QFile::exists(link + QStringLiteral(".new")));
+        }
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), destination);
+        QCOMPARE(readAll(destination), Header + "new\n");
+    }
+
+    void missingTargetIsCreatedAfterRealpathWarning()
+    {
+        const QString target = m_dir->filePath(QStringLiteral("udhcpd_uap0.conf"));
+        expectLog(QtWarningMsg, QStringLiteral("Couldn't get realpath for \"%1\", continuing anyway! (error was %2)")
+                                    .arg(target, systemError(ENOENT)));
+        {
+            ConfigFileWriter writer(target);
+            QVERIFY(writer.isOpen());
+            writer << QStringLiteral("start 192.168.200.10\n");
+        }
+        QCOMPARE(readAll(target), Header + "start 192.168.200.10\n");
+    }
+
+    void unopenableTemporaryFileDiscardsTextAndLeavesNoFile()
+    {
+        const QString missingDir = m_dir->filePath(QStringLiteral("absent"));
+        const QString target = missingDir + QStringLiteral("/dnsd_uap0.conf");
+        expectLog(QtWarningMsg, QStringLiteral("Couldn't get realpath for \"%1\", continuing anyway! (error was %2)")
+                                    .arg(target, systemError(ENOENT)));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^ConfigFileWriter\\.cpp:\\d+ Couldn't open \"")
+                                                               + QRegularExpression::escape(target + QStringLiteral(".new"))
+                                                               + QStringLiteral("\" for writing .*discarding")));
+        {
+            ConfigFileWriter writer(target);
+            QVERIFY(!writer.isOpen());
+            writer << QStringLiteral("ignored\n") << 'x';
+        }
+        QVERIFY(!QFileInfo::exists(missingDir));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"resolv.conf"});
+    }
+
+    void failedRenameKeepsTemporaryFileAndTarget()
+    {
+        // A non-empty directory cannot be replaced by a file.
+        const QString target = m_dir->filePath(QStringLiteral("busy"));
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("busy/inner")));
+        expectLog(QtCriticalMsg, QStringLiteral("Couldn't rename \"%1.new\" to \"%1\", continuing anyway! (error was %2)")
+                                     .arg(target, systemError(EISDIR)));
+        {
+            ConfigFileWriter writer(target);
+            writer << QStringLiteral("text\n");
+        }
+        QVERIFY(QFileInfo(target).isDir());
+        QCOMPARE(readAll(target + QStringLiteral(".new")), Header + "text\n");
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_target;
 };
-
-void TestConfigFileWriter::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_target = m_dir->filePath(QStringLiteral("resolv.conf"));
-    QVERIFY(writeFile(m_target, "nameserver 1.1.1.1\n"));
-}
-
-void TestConfigFileWriter::streamedTextFollowsHeader_data()
-{
-    QTest::addColumn<QStringList>("pieces");
-    QTest::addColumn<QByteArray>("body");
-
-    QTest::newRow("nothing written gives header only") << QStringList() << QByteArray();
-    QTest::newRow("lines") << QStringList{"nameserver 10.0.0.1\n", "search lan\n"}
-                           << QByteArray("nameserver 10.0.0.1\nsearch lan\n");
-    QTest::newRow("utf-8 text") << QStringList{QStringLiteral("ssid=Caf\u00e9\n")} << QByteArray("ssid=Caf\xc3\xa9\n");
-}
-
-void TestConfigFileWriter::streamedTextFollowsHeader()
-{
-    QFETCH(QStringList, pieces);
-    QFETCH(QByteArray, body);
-
-    {
-        ConfigFileWriter writer(m_target);
-        QVERIFY(writer.isOpen());
-        for (const QString &piece : pieces)
-            writer << piece;
-    }
-    QCOMPARE(readAll(m_target), Header + body);
-    QVERIFY(!QFile::exists(m_target + QStringLiteral(".new")));
-}
-
-void TestConfigFileWriter::targetKeepsOldContentWhileWriterLives()
-{
-    {
-        ConfigFileWriter writer(m_target);
-        writer << QStringLiteral("interface=uap0") << '\n' << QStringLiteral("channel=") << '6' << '\n';
-        QVERIFY(QFile::exists(m_target + QStringLiteral(".new")));
-        QCOMPARE(readAll(m_target), QByteArray("nameserver 1.1.1.1\n"));
-    }
-    QCOMPARE(readAll(m_target), Header + "interface=uap0\nchannel=6\n");
-    QVERIFY(!QFile::exists(m_target + QStringLiteral(".new")));
-}
-
-void TestConfigFileWriter::staleTemporaryFileIsTruncated()
-{
-    QVERIFY(writeFile(m_target + QStringLiteral(".new"), QByteArray(4096, 'z')));
-    {
-        ConfigFileWriter writer(m_target);
-        writer << QStringLiteral("fresh\n");
-    }
-    QCOMPARE(readAll(m_target), Header + "fresh\n");
-}
-
-void TestConfigFileWriter::symbolicLinkSurvivesAndItsDestinationIsReplaced()
-{
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("real")));
-    const QString destination = m_dir->filePath(QStringLiteral("real/hostapd.conf"));
-    const QString link = m_dir->filePath(QStringLiteral("hostapd.conf"));
-    QVERIFY(writeFile(destination, "old\n"));
-    QVERIFY(QFile::link(destination, link));
-
-    {
-        ConfigFileWriter writer(link);
-        QCOMPARE(writer.path(), destination);
-        writer << QStringLiteral("new\n");
-        QVERIFY(QFile::exists(destination + QStringLiteral(".new")));
-        QVERIFY(!QFile::exists(link + QStringLiteral(".new")));
-    }
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(QFileInfo(link).symLinkTarget(), destination);
-    QCOMPARE(readAll(destination), Header + "new\n");
-}
-
-void TestConfigFileWriter::missingTargetIsCreatedAfterRealpathWarning()
-{
-    const QString target = m_dir->filePath(QStringLiteral("udhcpd_uap0.conf"));
-    expectLog(QtWarningMsg, QStringLiteral("Couldn't get realpath for \"%1\", continuing anyway! (error was %2)")
-                                .arg(target, systemError(ENOENT)));
-    {
-        ConfigFileWriter writer(target);
-        QVERIFY(writer.isOpen());
-        writer << QStringLiteral("start 192.168.200.10\n");
-    }
-    QCOMPARE(readAll(target), Header + "start 192.168.200.10\n");
-}
-
-void TestConfigFileWriter::unopenableTemporaryFileDiscardsTextAndLeavesNoFile()
-{
-    const QString missingDir = m_dir->filePath(QStringLiteral("absent"));
-    const QString target = missingDir + QStringLiteral("/dnsd_uap0.conf");
-    expectLog(QtWarningMsg, QStringLiteral("Couldn't get realpath for \"%1\", continuing anyway! (error was %2)")
-                                .arg(target, systemError(ENOENT)));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^ConfigFileWriter\\.cpp:\\d+ Couldn't open \"")
-                                                           + QRegularExpression::escape(target + QStringLiteral(".new"))
-                                                           + QStringLiteral("\" for writing .*discarding")));
-    {
-        ConfigFileWriter writer(target);
-        QVERIFY(!writer.isOpen());
-        writer << QStringLiteral("ignored\n") << 'x';
-    }
-    QVERIFY(!QFileInfo::exists(missingDir));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"resolv.conf"});
-}
-
-void TestConfigFileWriter::failedRenameKeepsTemporaryFileAndTarget()
-{
-    // A non-empty directory cannot be replaced by a file.
-    const QString target = m_dir->filePath(QStringLiteral("busy"));
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("busy/inner")));
-    expectLog(QtCriticalMsg, QStringLiteral("Couldn't rename \"%1.new\" to \"%1\", continuing anyway! (error was %2)")
-                                 .arg(target, systemError(EISDIR)));
-    {
-        ConfigFileWriter writer(target);
-        writer << QStringLiteral("text\n");
-    }
-    QVERIFY(QFileInfo(target).isDir());
-    QCOMPARE(readAll(target + QStringLiteral(".new")), Header + "text\n");
-}
 
 QTEST_GUILESS_MAIN(TestConfigFileWriter)
 #include "tst_configfilewriter.moc"

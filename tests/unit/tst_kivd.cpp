@@ -192,6 +192,8 @@ void TestKivd::runsCommandsThenEndsWithStatus_data()
     QTest::newRow("duplicate names treated twice, each command logged at debug level")
         << QStringList{"-d", "--wired", "wlan0", "--softap", "uap1,uap1"} << 0 << duplicated
         << debugLines + QStringList{Finished};
+    QTest::newRow("empty soft-AP names kept") << QStringList{"--softap", ","} << 0 << cleanUpFor({"eth0", "wlan0", "", ""})
+                                              << QStringList{Finished};
 
     QStringList failures;
     for (const QString &command : ipCommands(QStringLiteral("missing0")))

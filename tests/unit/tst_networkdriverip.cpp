@@ -15,17 +15,6 @@ namespace {
 
 const InterfaceName Eth0(QStringLiteral("eth0"));
 
-// A driver whose additions are diverted, to show that replacing goes through addAddress.
-class DivertingDriver : public NetworkDriverIp
-{
-public:
-    void addAddress(const QString &address, int prefixLength, const InterfaceName &interface) override
-    {
-        added << address + QLatin1Char('/') + QString::number(prefixLength) + QLatin1Char('@') + interface.toString();
-    }
-    QStringList added;
-};
-
 } // namespace
 
 // The driver runs the real command runner against a recording "ip" placed first on PATH.
@@ -139,14 +128,6 @@ private slots:
         NetworkDriverIp driver;
         operation(driver);
         QCOMPARE(recorded(), commands);
-    }
-
-    void replacingAddsThroughTheOverridableAddition()
-    {
-        DivertingDriver driver;
-        driver.replaceAddress(QStringLiteral("192.168.200.1"), 24, Eth0);
-        QCOMPARE(recorded(), (Commands{{"-4", "addr", "flush", "dev", "eth0"}}));
-        QCOMPARE(driver.added, QStringList{"192.168.200.1/24@eth0"});
     }
 };
 

@@ -9,7 +9,6 @@
 #include <QDBusMetaType>
 #include <QDBusServer>
 #include <QDBusVariant>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -19,43 +18,7 @@ const QString TestPath = QStringLiteral("/kiv/test");
 const QString TestInterface = QStringLiteral("kiv.test.Loopback");
 const QString TestSignal = QStringLiteral("Value");
 
-// Demarshals what arrived and compares it with what was sent, as the type of the sent value.
-using RoundTripCheck = bool (*)(const QVariant &sent, const QVariant &received);
-
-template<typename T>
-bool sameAfterRoundTrip(const QVariant &sent, const QVariant &received)
-{
-    return qdbus_cast<T>(received) == sent.value<T>();
-}
 } // namespace
-
-Q_DECLARE_METATYPE(RoundTripCheck)
-
-// Receives the supplicant's queued signals on the main thread.
-class SupplicantSignalSink : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<WirelessNetwork> networks;
-    QList<QPair<Ssid, QString>> authErrors;
-    QList<QList<ApDescription>> scans;
-
-public slots:
-    void onWpsFinished(WirelessNetwork network) { networks.append(network); }
-    void onAuthError(Ssid ssid, QString message) { authErrors.append(qMakePair(ssid, message)); }
-    void onScanResults(QList<ApDescription> list) { scans.append(list); }
-};
-
-class SupplicantSignalSource : public QObject
-{
-    Q_OBJECT
-
-signals:
-    void wpsFinished(WirelessNetwork network);
-    void authError(Ssid ssid, QString message);
-    void scanResults(QList<ApDescription> list);
-};
 
 // Collects the signals that arrive on the server side of a peer-to-peer bus connection.
 class BusSignalSink : public QObject
@@ -74,201 +37,118 @@ class TestSupplicantTypes : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        for (const char *name : {"QVectorUnsignedInt", "QVectorUnsignedChar", "QMapQVectorUnsignedChar", "UnsignedPair",
+                                 "VectorUnsignedPair"})
+            QVERIFY2(QMetaType::type(name) == QMetaType::UnknownType, name);
 
-    void typesAreKnownUnderExactNames_data();
-    void typesAreKnownUnderExactNames();
-    void queuedSignalsCarryValuesFromWorkerThread();
+        registerSupplicantMetaTypes();
+        registerSupplicantMetaTypes();
+        // Only for sending malformed credentials below.
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        qDBusRegisterMetaType<QMap<int, QString>>();
 
-    void busTypesSurviveRoundTrip_data();
-    void busTypesSurviveRoundTrip();
-    void nestedBusDictionaryBecomesMap_data();
-    void nestedBusDictionaryBecomesMap();
+        m_server = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=") + QDir::tempPath());
+        QVERIFY2(m_server->isConnected(), qPrintable(m_server->lastError().message()));
+        connect(m_server.get(), &QDBusServer::newConnection, this, [this](const QDBusConnection &connection) {
+            m_serverSide.append(connection);
+            QVERIFY(m_serverSide.last().connect(QString(), TestPath, TestInterface, TestSignal, &m_busSink,
+                                                SLOT(onValue(QDBusMessage))));
+        });
+        const QDBusConnection client = QDBusConnection::connectToPeer(m_server->address(), QStringLiteral("kiv-client"));
+        QVERIFY2(client.isConnected(), qPrintable(client.lastError().message()));
+        QTRY_COMPARE(m_serverSide.size(), 1);
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromPeer(QStringLiteral("kiv-client"));
+        m_serverSide.clear();
+        m_server.reset();
+    }
+
+    void typesAreKnownUnderExactNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("typeId");
+        QTest::addColumn<QByteArray>("signature");
+
+        QTest::newRow("Ssid") << QByteArray("Ssid") << qMetaTypeId<Ssid>() << QByteArray();
+        QTest::newRow("WirelessNetwork") << QByteArray("WirelessNetwork") << qMetaTypeId<WirelessNetwork>() << QByteArray();
+        QTest::newRow("QList<ApDescription>") << QByteArray("QList<ApDescription>") << qMetaTypeId<QList<ApDescription>>()
+                                              << QByteArray();
+        QTest::newRow("QVectorUnsignedInt") << QByteArray("QVectorUnsignedInt") << qMetaTypeId<QVector<uint>>()
+                                            << QByteArray("au");
+        QTest::newRow("QVectorUnsignedChar") << QByteArray("QVectorUnsignedChar") << qMetaTypeId<QByteArray>()
+                                             << QByteArray("ay");
+        QTest::newRow("QMapQVectorUnsignedChar") << QByteArray("QMapQVectorUnsignedChar")
+                                                 << qMetaTypeId<QMap<QString, QByteArray>>() << QByteArray("a{say}");
+        QTest::newRow("UnsignedPair") << QByteArray("UnsignedPair") << qMetaTypeId<QPair<uint, uint>>()
+                                      << QByteArray("(uu)");
+        QTest::newRow("VectorUnsignedPair") << QByteArray("VectorUnsignedPair")
+                                            << qMetaTypeId<QVector<QPair<uint, uint>>>() << QByteArray("a(uu)");
+    }
+
+    void typesAreKnownUnderExactNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, typeId);
+        QFETCH(QByteArray, signature);
+
+        QCOMPARE(QMetaType::type(name.constData()), typeId);
+        if (!signature.isEmpty())
+            QCOMPARE(QByteArray(QDBusMetaType::typeToSignature(typeId)), signature);
+    }
+
+    void nestedBusDictionaryBecomesMap_data()
+    {
+        QTest::addColumn<QVariant>("inner");
+        QTest::addColumn<QVariantMap>("expected");
+
+        QTest::newRow("credentials a{sv}")
+            << QVariant::fromValue(QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}})
+            << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}};
+        QTest::newRow("text values a{ss}")
+            << QVariant::fromValue(QMap<QString, QString>{{"wep_key", "abcde"}}) << QVariantMap{{"wep_key", "abcde"}};
+        QTest::newRow("integer keys give nothing") << QVariant::fromValue(QMap<int, QString>{{1, "x"}}) << QVariantMap();
+        QTest::newRow("string list gives nothing") << QVariant(QStringList{"wpa_psk", "password"}) << QVariantMap();
+    }
+
+    void nestedBusDictionaryBecomesMap()
+    {
+        QFETCH(QVariant, inner);
+        QFETCH(QVariantMap, expected);
+
+        // The WirelessNetworks property: SSID text to a credentials dictionary inside a variant.
+        const QDBusMessage received = sendAndReceive(QVariantMap{{"Home", inner}});
+        QCOMPARE(received.signature(), QStringLiteral("a{sv}"));
+        const QVariantMap outer = qdbus_cast<QVariantMap>(received.arguments().first());
+        QVERIFY(outer.contains(QStringLiteral("Home")));
+
+        const QVariant credentials = outer.value(QStringLiteral("Home"));
+        QCOMPARE(NetworkTypes::variantToMap(credentials), expected);
+        QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(QDBusVariant(credentials))), expected);
+        QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(expected)), expected);
+    }
 
 private:
-    QDBusMessage sendAndReceive(const QVariant &value);
+    QDBusMessage sendAndReceive(const QVariant &value)
+    {
+        m_busSink.messages.clear();
+        QDBusMessage message = QDBusMessage::createSignal(TestPath, TestInterface, TestSignal);
+        message << value;
+        if (!QDBusConnection(QStringLiteral("kiv-client")).send(message))
+            return QDBusMessage();
+        if (!QTest::qWaitFor([this]() { return !m_busSink.messages.isEmpty(); }))
+            return QDBusMessage();
+        return m_busSink.messages.first();
+    }
 
     std::unique_ptr<QDBusServer> m_server;
     QList<QDBusConnection> m_serverSide;
     BusSignalSink m_busSink;
 };
-
-void TestSupplicantTypes::initTestCase()
-{
-    for (const char *name : {"QVectorUnsignedInt", "QVectorUnsignedChar", "QMapQVectorUnsignedChar", "UnsignedPair",
-                             "VectorUnsignedPair"})
-        QVERIFY2(QMetaType::type(name) == QMetaType::UnknownType, name);
-
-    registerSupplicantMetaTypes();
-    registerSupplicantMetaTypes();
-    // Only for sending malformed credentials below.
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    qDBusRegisterMetaType<QMap<int, QString>>();
-
-    m_server = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=") + QDir::tempPath());
-    QVERIFY2(m_server->isConnected(), qPrintable(m_server->lastError().message()));
-    connect(m_server.get(), &QDBusServer::newConnection, this, [this](const QDBusConnection &connection) {
-        m_serverSide.append(connection);
-        QVERIFY(m_serverSide.last().connect(QString(), TestPath, TestInterface, TestSignal, &m_busSink,
-                                            SLOT(onValue(QDBusMessage))));
-    });
-    const QDBusConnection client = QDBusConnection::connectToPeer(m_server->address(), QStringLiteral("kiv-client"));
-    QVERIFY2(client.isConnected(), qPrintable(client.lastError().message()));
-    QTRY_COMPARE(m_serverSide.size(), 1);
-}
-
-void TestSupplicantTypes::cleanupTestCase()
-{
-    QDBusConnection::disconnectFromPeer(QStringLiteral("kiv-client"));
-    m_serverSide.clear();
-    m_server.reset();
-}
-
-QDBusMessage TestSupplicantTypes::sendAndReceive(const QVariant &value)
-{
-    m_busSink.messages.clear();
-    QDBusMessage message = QDBusMessage::createSignal(TestPath, TestInterface, TestSignal);
-    message << value;
-    if (!QDBusConnection(QStringLiteral("kiv-client")).send(message))
-        return QDBusMessage();
-    if (!QTest::qWaitFor([this]() { return !m_busSink.messages.isEmpty(); }))
-        return QDBusMessage();
-    return m_busSink.messages.first();
-}
-
-void TestSupplicantTypes::typesAreKnownUnderExactNames_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<int>("typeId");
-    QTest::addColumn<QByteArray>("signature");
-
-    QTest::newRow("Ssid") << QByteArray("Ssid") << qMetaTypeId<Ssid>() << QByteArray();
-    QTest::newRow("WirelessNetwork") << QByteArray("WirelessNetwork") << qMetaTypeId<WirelessNetwork>() << QByteArray();
-    QTest::newRow("QList<ApDescription>") << QByteArray("QList<ApDescription>") << qMetaTypeId<QList<ApDescription>>()
-                                          << QByteArray();
-    QTest::newRow("QVectorUnsignedInt") << QByteArray("QVectorUnsignedInt") << qMetaTypeId<QVector<uint>>()
-                                        << QByteArray("au");
-    QTest::newRow("QVectorUnsignedChar") << QByteArray("QVectorUnsignedChar") << qMetaTypeId<QByteArray>()
-                                         << QByteArray("ay");
-    QTest::newRow("QMapQVectorUnsignedChar") << QByteArray("QMapQVectorUnsignedChar")
-                                             << qMetaTypeId<QMap<QString, QByteArray>>() << QByteArray("a{say}");
-    QTest::newRow("UnsignedPair") << QByteArray("UnsignedPair") << qMetaTypeId<QPair<uint, uint>>()
-                                  << QByteArray("(uu)");
-    QTest::newRow("VectorUnsignedPair") << QByteArray("VectorUnsignedPair")
-                                        << qMetaTypeId<QVector<QPair<uint, uint>>>() << QByteArray("a(uu)");
-}
-
-void TestSupplicantTypes::typesAreKnownUnderExactNames()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(int, typeId);
-    QFETCH(QByteArray, signature);
-
-    QCOMPARE(QMetaType::type(name.constData()), typeId);
-    if (!signature.isEmpty())
-        QCOMPARE(QByteArray(QDBusMetaType::typeToSignature(typeId)), signature);
-}
-
-void TestSupplicantTypes::queuedSignalsCarryValuesFromWorkerThread()
-{
-    SupplicantSignalSource source;
-    SupplicantSignalSink sink;
-    QVERIFY(connect(&source, SIGNAL(wpsFinished(WirelessNetwork)), &sink, SLOT(onWpsFinished(WirelessNetwork)),
-                    Qt::QueuedConnection));
-    QVERIFY(connect(&source, SIGNAL(authError(Ssid, QString)), &sink, SLOT(onAuthError(Ssid, QString)),
-                    Qt::QueuedConnection));
-    QVERIFY(connect(&source, SIGNAL(scanResults(QList<ApDescription>)), &sink,
-                    SLOT(onScanResults(QList<ApDescription>)), Qt::QueuedConnection));
-
-    const WirelessNetwork network(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                                  QStringLiteral("password"), 2);
-    const ApDescription ap(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk,
-                           MacAddress::fromString(QStringLiteral("aa:bb:cc:dd:ee:ff")), -40, 2412, QByteArray("ie"));
-    std::unique_ptr<QThread> worker(QThread::create([&]() {
-        emit source.wpsFinished(network);
-        emit source.authError(network.ssid(), QStringLiteral("wrong key"));
-        emit source.scanResults({ap});
-    }));
-    worker->start();
-    QVERIFY(worker->wait(5000));
-
-    QTRY_COMPARE(sink.scans.size(), 1);
-    QCOMPARE(sink.networks.size(), 1);
-    QVERIFY(sink.networks.first() == network);
-    QCOMPARE(sink.authErrors.size(), 1);
-    QCOMPARE(sink.authErrors.first().first, network.ssid());
-    QCOMPARE(sink.authErrors.first().second, QStringLiteral("wrong key"));
-    QCOMPARE(sink.scans.first().size(), 1);
-    QCOMPARE(sink.scans.first().first().toMap(), ap.toMap());
-}
-
-void TestSupplicantTypes::busTypesSurviveRoundTrip_data()
-{
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QString>("signature");
-    QTest::addColumn<RoundTripCheck>("check");
-
-    QTest::newRow("unsigned vector") << QVariant::fromValue(QVectorUnsignedInt{0, 1, 4294967295u}) << "au"
-                                     << &sameAfterRoundTrip<QVectorUnsignedInt>;
-    QTest::newRow("empty unsigned vector") << QVariant::fromValue(QVectorUnsignedInt()) << "au"
-                                           << &sameAfterRoundTrip<QVectorUnsignedInt>;
-    QTest::newRow("byte vector") << QVariant::fromValue(QVectorUnsignedChar::fromHex("007f80ff")) << "ay"
-                                 << &sameAfterRoundTrip<QVectorUnsignedChar>;
-    QTest::newRow("byte vector dictionary")
-        << QVariant::fromValue(QMapQVectorUnsignedChar{{"ca_cert", QByteArray::fromHex("010203")}, {"empty", QByteArray()}}) << "a{say}"
-        << &sameAfterRoundTrip<QMapQVectorUnsignedChar>;
-    QTest::newRow("unsigned pair") << QVariant::fromValue(UnsignedPair(2412, 20)) << "(uu)"
-                                   << &sameAfterRoundTrip<UnsignedPair>;
-    QTest::newRow("unsigned pair vector")
-        << QVariant::fromValue(VectorUnsignedPair{{2412, 20}, {5180, 40}}) << "a(uu)"
-        << &sameAfterRoundTrip<VectorUnsignedPair>;
-}
-
-void TestSupplicantTypes::busTypesSurviveRoundTrip()
-{
-    QFETCH(QVariant, value);
-    QFETCH(QString, signature);
-    QFETCH(RoundTripCheck, check);
-
-    const QDBusMessage received = sendAndReceive(value);
-    QCOMPARE(received.signature(), signature);
-    QCOMPARE(received.arguments().size(), 1);
-    QVERIFY(check(value, received.arguments().first()));
-}
-
-void TestSupplicantTypes::nestedBusDictionaryBecomesMap_data()
-{
-    QTest::addColumn<QVariant>("inner");
-    QTest::addColumn<QVariantMap>("expected");
-
-    QTest::newRow("credentials a{sv}")
-        << QVariant::fromValue(QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}})
-        << QVariantMap{{"wpa_psk", QStringLiteral("password")}, {"priority", 3}};
-    QTest::newRow("empty a{sv}") << QVariant::fromValue(QVariantMap()) << QVariantMap();
-    QTest::newRow("text values a{ss}")
-        << QVariant::fromValue(QMap<QString, QString>{{"wep_key", "abcde"}}) << QVariantMap{{"wep_key", "abcde"}};
-    QTest::newRow("integer keys give nothing") << QVariant::fromValue(QMap<int, QString>{{1, "x"}}) << QVariantMap();
-    QTest::newRow("string list gives nothing") << QVariant(QStringList{"wpa_psk", "password"}) << QVariantMap();
-    QTest::newRow("plain text gives nothing") << QVariant(QStringLiteral("password")) << QVariantMap();
-}
-
-void TestSupplicantTypes::nestedBusDictionaryBecomesMap()
-{
-    QFETCH(QVariant, inner);
-    QFETCH(QVariantMap, expected);
-
-    // The WirelessNetworks property: SSID text to a credentials dictionary inside a variant.
-    const QDBusMessage received = sendAndReceive(QVariantMap{{"Home", inner}});
-    QCOMPARE(received.signature(), QStringLiteral("a{sv}"));
-    const QVariantMap outer = qdbus_cast<QVariantMap>(received.arguments().first());
-    QVERIFY(outer.contains(QStringLiteral("Home")));
-
-    const QVariant credentials = outer.value(QStringLiteral("Home"));
-    QCOMPARE(NetworkTypes::variantToMap(credentials), expected);
-    QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(QDBusVariant(credentials))), expected);
-    QCOMPARE(NetworkTypes::variantToMap(QVariant::fromValue(expected)), expected);
-}
 
 QTEST_GUILESS_MAIN(TestSupplicantTypes)
 #include "tst_supplicanttypes.moc"
