@@ -18,6 +18,7 @@ while getopts b:t: opt; do
     esac
 done
 shift $((OPTIND - 1))
+[ -z "$build" ] || build=$(cd "$build" && pwd)
 
 skip() {
     echo "radio: SKIP: $*"
