@@ -12,6 +12,12 @@ busybox udhcpc udhcpd avahi-autoipd dnsmasq-base
 dbus-daemon dbus-bin
 wpasupplicant
 "
+# Radio test bed: Debian's kernel under qemu with mac80211_hwsim. tiny-initramfs satisfies the
+# kernel's initramfs-generator dependency without pulling in udev; the guest's initramfs is built
+# from the dynamic busybox above (busybox-static would replace it and remove udhcpc/udhcpd).
+PACKAGES="$PACKAGES
+linux-image-amd64 tiny-initramfs qemu-system-x86 wireless-regdb hostapd cpio
+"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: must run as root" >&2

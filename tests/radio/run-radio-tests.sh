@@ -1,0 +1,129 @@
+#!/bin/sh
+# Boots Debian's kernel under qemu (software emulation, no network device) with this machine's
+# user space read-only over 9p, runs the radio scenarios on mac80211_hwsim radios in there and
+# prints one line per scenario and a closing count.
+#   run-radio-tests.sh [-b BUILD_DIR] [-t TOTAL_SECONDS] [SCENARIO...]
+# Exit status: 0 all passed, 1 a scenario failed or the guest broke down, 77 qemu, the kernel
+# or busybox is missing (the CTest entry skips on it).
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${KIV_BUILD_DIR:-}
+total=420
+while getopts b:t: opt; do
+    case $opt in
+    b) build=$OPTARG ;;
+    t) total=$OPTARG ;;
+    *) exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+[ -z "$build" ] || build=$(cd "$build" && pwd)
+
+skip() {
+    echo "radio: SKIP: $*"
+    exit 77
+}
+
+qemu=$(command -v qemu-system-x86_64) || skip "qemu-system-x86_64 is not installed"
+kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
+[ -n "$kernel" ] || skip "no kernel image under /boot (linux-image-amd64)"
+kver=${kernel#/boot/vmlinuz-}
+[ -d "/lib/modules/$kver" ] || skip "no modules for $kver under /lib/modules"
+modinfo -k "$kver" mac80211_hwsim >/dev/null 2>&1 || skip "$kver has no mac80211_hwsim"
+busybox=$(command -v busybox) || skip "busybox is not installed"
+for scenario in "$@"; do
+    [ -x "$here/scenarios/$scenario/run.sh" ] || { echo "radio: no scenario $scenario" >&2; exit 2; }
+done
+[ -r "$kernel" ] || skip "$kernel is not readable"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kiv-radio.XXXXXX")
+qemu_pid=""
+cleanup() {
+    status=$?
+    [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Initramfs: busybox with its libraries, the virtio and 9p modules in load order, the init script.
+root="$work/initramfs"
+mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/dev" "$root/newroot"
+cp "$busybox" "$root/bin/busybox"
+for lib in $(ldd "$busybox" | sed -n 's/.*[ \t]\(\/[^ ]*\) (0x.*/\1/p'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+done
+for applet in sh mount insmod switch_root poweroff cat mkdir sleep; do
+    ln -s busybox "$root/bin/$applet"
+done
+for module in virtio_pci 9pnet_virtio 9p; do
+    modprobe -S "$kver" --show-depends "$module" | sed -n 's/^insmod \([^ ]*\).*/\1/p'
+done | awk '!seen[$0]++' > "$work/modules"
+: > "$root/modules.order"
+while read -r module; do
+    target="/modules/$(basename "$module")"
+    mkdir -p "$root/modules"
+    case $module in
+    *.ko.xz) xz -dc "$module" > "$root${target%.xz}"; target=${target%.xz} ;;
+    *) cp "$module" "$root$target" ;;
+    esac
+    echo "$target" >> "$root/modules.order"
+done < "$work/modules"
+cp "$here/initramfs-init.sh" "$root/init"
+chmod 755 "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 > "$work/initramfs.gz"
+
+mkdir -p "$work/results"
+scenarios=$(echo "$@" | tr ' ' ',')
+cmdline="console=ttyS0 panic=-1 quiet kivdriver=$here/guest-driver.sh kivbuild=${build:-none}"
+[ -n "$scenarios" ] && cmdline="$cmdline kivscenarios=$scenarios"
+
+# Guest console goes to a log; the guest has no network device at all.
+start=$(date +%s)
+timeout -k 10 "$total" "$qemu" -machine q35,accel=tcg -cpu max -smp 1 -m 1024 \
+    -nographic -no-reboot -nodefaults -serial "file:$work/console.log" -monitor none \
+    -nic none \
+    -kernel "$kernel" -initrd "$work/initramfs.gz" -append "$cmdline" \
+    -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+    -virtfs "local,path=$work/results,mount_tag=kivresults,security_model=none,multidevs=remap" \
+    </dev/null >"$work/qemu.log" 2>&1 &
+qemu_pid=$!
+guest=0
+wait "$qemu_pid" || guest=$?
+qemu_pid=""
+seconds=$(( $(date +%s) - start ))
+
+passed=0
+failed=0
+if [ -n "$*" ]; then
+    names="$*"
+else
+    names=$(cd "$here/scenarios" && for d in */; do [ -x "$d/run.sh" ] && basename "$d"; done)
+fi
+for name in $names; do
+    result="$work/results/$name.result"
+    if [ -r "$result" ] && head -n 1 "$result" | grep -q '^PASS'; then
+        passed=$((passed + 1))
+        echo "radio: $name: $(head -n 1 "$result")"
+        [ -n "${KIV_RADIO_VERBOSE:-}" ] && tail -n +2 "$result"
+    else
+        failed=$((failed + 1))
+        if [ -r "$result" ]; then
+            echo "radio: $name: $(head -n 1 "$result")"
+            tail -n +2 "$result" | sed 's/^/    /'
+        else
+            echo "radio: $name: FAIL (no result; the guest stopped early)"
+        fi
+    fi
+done
+if [ "$guest" -ne 0 ] || ! grep -q 'radio-driver: done' "$work/console.log"; then
+    echo "radio: guest did not finish cleanly (qemu status $guest after ${seconds} s); console:"
+    tail -n 40 "$work/console.log" | sed 's/^/    /'
+    tail -n 10 "$work/qemu.log" | sed 's/^/    /'
+    failed=$((failed + 1))
+fi
+echo "radio: $passed passed, $failed failed (guest ran ${seconds} s)"
+[ "$failed" -eq 0 ]
