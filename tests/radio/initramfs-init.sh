@@ -28,6 +28,13 @@ mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 hostroo
 for dir in tmp run var/tmp var/lib/misc; do
     mount -t tmpfs -o mode=1777 tmpfs "/newroot/$dir" || fail "cannot mount tmpfs on /$dir"
 done
+for index in 0 1; do
+    tree=$(arg "kivtree$index")
+    [ -n "$tree" ] || continue
+    mkdir -p "/newroot$tree"
+    mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 "kivtree$index" "/newroot$tree" \
+        || fail "cannot mount $tree"
+done
 mkdir -p /newroot/run/kiv-radio/results
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 kivresults /newroot/run/kiv-radio/results \
     || fail "cannot mount the results share"

@@ -81,6 +81,20 @@ scenarios=$(echo "$@" | tr ' ' ',')
 cmdline="console=ttyS0 panic=-1 quiet kivdriver=$here/guest-driver.sh kivbuild=${build:-none}"
 [ -n "$scenarios" ] && cmdline="$cmdline kivscenarios=$scenarios"
 
+# The guest lays tmpfs over /tmp, /run, /var/tmp and /var/lib/misc: a source or build tree under
+# one of them is shared again on its own and mounted back at the same path.
+trees=""
+source_root=$(cd "$here/../.." && pwd)
+index=0
+for tree in "$source_root" ${build:+"$build"}; do
+    case $tree in
+    /tmp/*|/run/*|/var/tmp/*|/var/lib/misc/*)
+        trees="$trees -virtfs local,path=$tree,mount_tag=kivtree$index,security_model=none,readonly=on,multidevs=remap"
+        cmdline="$cmdline kivtree$index=$tree"
+        index=$((index + 1)) ;;
+    esac
+done
+
 # Guest console goes to a log; the guest has no network device at all.
 start=$(date +%s)
 timeout -k 10 "$total" "$qemu" -machine q35,accel=tcg -cpu max -smp 1 -m 1024 \
@@ -89,7 +103,7 @@ timeout -k 10 "$total" "$qemu" -machine q35,accel=tcg -cpu max -smp 1 -m 1024 \
     -kernel "$kernel" -initrd "$work/initramfs.gz" -append "$cmdline" \
     -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
     -virtfs "local,path=$work/results,mount_tag=kivresults,security_model=none,multidevs=remap" \
-    </dev/null >"$work/qemu.log" 2>&1 &
+    $trees </dev/null >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
 guest=0
 wait "$qemu_pid" || guest=$?
