@@ -1,6 +1,7 @@
 // Drives kiv-sim-supplicant on the private system bus through the generated wpa_supplicant proxies,
 // the way kivd does, and steers it through its control interface.
 #include "BusDescription.h"
+#include "SimSupplicantProcess.h"
 #include "fi_w1_wpa_supplicant1.h"
 #include "fi_w1_wpa_supplicant1_BSS.h"
 #include "fi_w1_wpa_supplicant1_Interface.h"
@@ -125,8 +126,7 @@ private:
     QString bssidOf(const QString &bssPath);
     QDBusMessage control(const QString &method, const QVariantList &args = {});
 
-    std::unique_ptr<QProcess> m_simulator;
-    QTemporaryFile m_scenarioFile;
+    SimSupplicantProcess m_simulator;
 };
 
 void TestSimSupplicant::init()
@@ -137,27 +137,12 @@ void TestSimSupplicant::init()
 
 void TestSimSupplicant::cleanup()
 {
-    if (!m_simulator)
-        return;
-    m_simulator->terminate();
-    if (!m_simulator->waitForFinished(5000))
-        m_simulator->kill();
-    m_simulator->waitForFinished(5000);
-    m_simulator.reset();
-    QTRY_VERIFY(!bus().interface()->isServiceRegistered(service));
+    m_simulator.stop();
 }
 
 void TestSimSupplicant::startSimulator(const QByteArray &json)
 {
-    QVERIFY(m_scenarioFile.open());
-    m_scenarioFile.resize(0);
-    m_scenarioFile.write(json);
-    m_scenarioFile.flush();
-    m_simulator = std::make_unique<QProcess>();
-    m_simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_simulator->start(QStringLiteral(KIV_SIM_SUPPLICANT), {QStringLiteral("--scenario"), m_scenarioFile.fileName()});
-    QVERIFY(m_simulator->waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(bus().interface()->isServiceRegistered(service), 10000);
+    m_simulator.start(json);
 }
 
 QString TestSimSupplicant::createInterface(const QString &ifname)
@@ -189,10 +174,7 @@ QString TestSimSupplicant::bssidOf(const QString &bssPath)
 
 QDBusMessage TestSimSupplicant::control(const QString &method, const QVariantList &args)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"),
-                                                       QStringLiteral("com.tarvel.kivsim.Control"), method);
-    call.setArguments(args);
-    return bus().call(call);
+    return SimSupplicantProcess::control(method, args);
 }
 
 void TestSimSupplicant::createInterfaceReportsExistingAndUnknownInterfaces()

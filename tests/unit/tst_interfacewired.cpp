@@ -40,29 +40,12 @@ private:
     QStringList *m_journal;
 };
 
-// An address manager without families whose starts and stops go to the journal; the test emits
-// its connected() and disconnected().
-class JournalAddressManager : public AddressManager
-{
-public:
-    explicit JournalAddressManager(QStringList *journal)
-        : AddressManager(Wired0, nullptr, QList<IpAddressManager *>(), nullptr), m_journal(journal) {}
-    void start(const InterfaceConfiguration &configuration) override
-    {
-        *m_journal << "start(" + configuration.address().ip().toString() + ')';
-    }
-    void stop() override { *m_journal << QStringLiteral("stop"); }
-
-private:
-    QStringList *m_journal;
-};
-
 // A controller over the fakes whose signals are written to the same journal as its commands.
 struct Controller
 {
     QStringList journal;
     JournalDriver driver{&journal};
-    JournalAddressManager address{&journal};
+    JournalAddressManager address{Wired0, &journal};
     InterfaceWired wired;
 
     explicit Controller(const InterfaceName &name = Wired0) : wired(name, &driver, &address)
