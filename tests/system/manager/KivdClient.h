@@ -125,6 +125,13 @@ public:
         return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
     }
     int logCount(const QByteArray &text) { return log().count(text); }
+    // After a failed test function: the daemon's last lines, for the test's output.
+    void printLogTail(int lines = 80)
+    {
+        const QList<QByteArray> all = log().split('\n');
+        for (const QByteArray &line : all.mid(qMax(0, all.size() - lines)))
+            qInfo("kivd| %s", line.constData());
+    }
 
     static inline const QString Service = QStringLiteral("com.tarvel.kiv");
     static inline const QString Path = QStringLiteral("/com/tarvel/kiv");

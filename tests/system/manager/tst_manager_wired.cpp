@@ -23,6 +23,7 @@ class TestManagerWired : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup();
 
     void startsInOffModeAfterCleaningUp();
     void logLevelIsCappedThroughPropertiesInterface();
@@ -65,6 +66,12 @@ void TestManagerWired::cleanupTestCase()
 {
     if (m_client.kivd())
         m_sandbox.stop(m_client.kivd());
+}
+
+void TestManagerWired::cleanup()
+{
+    if (QTest::currentTestFailed())
+        m_client.printLogTail();
 }
 
 QByteArray TestManagerWired::device(const QStringList &command)
