@@ -141,6 +141,7 @@ void TestManagerWired::wiredModeConnectsWithLeaseRouteAndResolver()
     QCOMPARE(m_client.property(QStringLiteral("Mode")).toString(), QStringLiteral("WiredMode"));
     QCOMPARE(m_client.property(QStringLiteral("Connected")).toBool(), true);
     QVERIFY(m_client.events().contains(QStringLiteral("CableStatus true")));
+    QVERIFY(m_client.events().contains(QStringLiteral("InterfaceStatusChanged eth0 2")));
     QCOMPARE(m_client.count(QStringLiteral("Connected eth0")), 1);
     QVERIFY(m_client.log().contains("COMMAND: Setting normal mode: wired\n"));
 
@@ -250,6 +251,9 @@ void TestManagerWired::offModeReleasesEverything()
     m_client.takeEvents();
     QVERIFY(m_client.command(QStringLiteral("SetOffMode")));
     QVERIFY(m_client.awaitEvent(QStringLiteral("Disconnected eth0"), 2 * KivdClient::Patience));
+    // The ready connection announces its tear-down first.
+    QCOMPARE(m_client.events().filter(QStringLiteral(" eth0")).mid(0, 2),
+             (QStringList{"Disconnecting eth0", "Disconnected eth0"}));
     QCOMPARE(m_client.property(QStringLiteral("Mode")).toString(), QStringLiteral("OffMode"));
     QCOMPARE(m_client.property(QStringLiteral("Connected")).toBool(), false);
     QTRY_VERIFY_WITH_TIMEOUT(!device({"ip", "-4", "addr", "show", "dev", "eth0"}).contains("inet "), KivdClient::Patience);
