@@ -4,7 +4,7 @@
 # usage: bench/netlink_burst.sh [build-dir] [additions]
 set -eu
 build=$(cd "${1:-build}" && pwd)
-sandbox=$build/tests/system/sandbox/kiv-sandbox
+sandbox=$build/tools/sandbox/kiv-sandbox
 name=$("$sandbox" up --owner $$ --no-dhcp --no-ra)
 trap '"$sandbox" down "$name"' EXIT
 trap 'exit 130' INT TERM

@@ -62,7 +62,8 @@ InterfaceSoftap::InterfaceSoftap(const InterfaceName &name, QState *softApRoot, 
         source->addTransition(new KivInterfaceTransition(name, event, target));
     };
 
-    auto *container = new WirelessSoftapContainerPerInterface(softApRoot, controller, clientName, named("softApContainer"));
+    auto *container =
+        new WirelessSoftapContainerPerInterface(softApRoot, controller, clientName, named("softApContainer"));
     auto *noInterface = new WirelessSoftApNoInterface(container, controller, clientName, named("softApNoInterface"));
     auto *noInterfaceEnabled =
         new WirelessSoftApNoInterfaceEnabled(container, controller, clientName, named("softApNoInterfaceEnabled"));

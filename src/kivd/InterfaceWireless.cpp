@@ -211,11 +211,13 @@ void InterfaceWireless::buildClientMachine(bool exists, bool up)
 
 void InterfaceWireless::buildSoftApMachine(QState *clientWaitingInterfaceRunning)
 {
-    auto *root = new WirelessSoftapInterfaceContainer(m_softApMachine, this, &m_name, QStringLiteral("softApContainer"));
+    auto *root =
+        new WirelessSoftapInterfaceContainer(m_softApMachine, this, &m_name, QStringLiteral("softApContainer"));
     root->setChildMode(QState::ParallelStates);
     m_softApMachine->setInitialState(root);
     for (const QString &ap : qAsConst(m_softApInterfaces))
-        m_softAps.insert(ap, new InterfaceSoftap(InterfaceName(ap), root, clientWaitingInterfaceRunning, this, m_driver));
+        m_softAps.insert(ap,
+                         new InterfaceSoftap(InterfaceName(ap), root, clientWaitingInterfaceRunning, this, m_driver));
 }
 
 bool InterfaceWireless::checkMultichannel() const

@@ -14,16 +14,22 @@ KivStateMachine::KivStateMachine(QObject *parent)
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     KivCommon::connect(m_timer, SIGNAL(timeout()), this, SLOT(unpause()));
+    KivCommon::connect(this, SIGNAL(started()), this, SLOT(on_started()));
 }
 
 KivStateMachine::~KivStateMachine()
 {
     qDeleteAll(m_queue);
+    qDeleteAll(m_beforeStart);
 }
 
 void KivStateMachine::postEvent(QEvent *event)
 {
     const int type = event->type();
+    if (!isRunning()) {
+        m_beforeStart.append(event);
+        return;
+    }
     if (!m_paused) {
         kivDebug() << "Posting event: " << KivEvents::eventName(type);
         QStateMachine::postEvent(event, NormalPriority);
@@ -75,6 +81,12 @@ void KivStateMachine::unpause()
         kivDebug() << "Posting delayed event: " << KivEvents::eventName(event->type());
         QStateMachine::postEvent(event, NormalPriority);
     }
+}
+
+void KivStateMachine::on_started()
+{
+    for (QEvent *event : std::exchange(m_beforeStart, {}))
+        postEvent(event);
 }
 
 void KivStateMachine::addUnpauseEventType(const QEvent &event)

@@ -37,11 +37,16 @@ public slots:
     void pause();
     void unpause();
 
+private slots:
+    void on_started();
+
 private:
     bool m_paused = false;
     QState *m_pausedState = nullptr;
     QTimer *m_timer;
     QList<QEvent *> m_queue;
+    // Posted before the machine entered its initial states, which the framework would drop.
+    QList<QEvent *> m_beforeStart;
     QSet<int> m_unpauseTypes;
     QSet<int> m_immediateTypes;
 };

@@ -349,7 +349,7 @@ void TestWpaSupplicantSystem::scanResultsListUsableNetworksWithTheirLatestSignal
 void TestWpaSupplicantSystem::scanDuringADisconnectionWaitRunsWhenTheWaitEnds()
 {
     // A long scan keeps the supplicant in "scanning", so the disconnection wait has to wait.
-    m_simulator.start(scenario(cafeAp, R"("timing": {"scanMs": 1200})"));
+    m_simulator.start(scenario(cafeAp, R"("timing": {"scanMs": 2500})"));
     Supplicant *supplicant = createSupplicant();
     QVERIFY(supplicant->enable({nowhere()}));
     QTRY_COMPARE(m_signals->count(QStringLiteral("configured")), 1);
@@ -365,7 +365,7 @@ void TestWpaSupplicantSystem::scanDuringADisconnectionWaitRunsWhenTheWaitEnds()
     QTRY_VERIFY_WITH_TIMEOUT(journalInOrder({"Scan is currently inhibited", "Supplicant has reached disconnected/inactive state",
                                              "Queuing scan after it was inhibited during disconnect wait",
                                              "Starting scan", "signal scanResults"}),
-                             5000);
+                             10000);
     QCOMPARE(callMembers({"Scan"}), QStringList({"Scan"}));
     QCOMPARE(ssidsOf(m_signals->scans.last()), QStringList({"Cafe"}));
 }

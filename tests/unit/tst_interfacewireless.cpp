@@ -102,15 +102,17 @@ struct Controller
                                     {&W::disconnecting, "disconnecting"}, {&W::reconnecting, "reconnecting"},
                                     {&W::unready, "unready"}})
             QObject::connect(&wireless, signal, note(line));
-        const auto text = [this](const QString &format) {
-            return [this, format](const auto &value) { journal << format.arg(value); };
+        const auto text = [this](const char *format) {
+            return [this, format](const auto &value) { journal << QString::fromLatin1(format).arg(value); };
         };
-        QObject::connect(&wireless, &W::statusChanged, [this](InterfaceStatus s) { journal << QStringLiteral("statusChanged(%1)").arg(int(s)); });
-        QObject::connect(&wireless, &W::scanResults, [this](const QList<ApDescription> &r) { journal << QStringLiteral("scanResults(%1)").arg(r.size()); });
-        QObject::connect(&wireless, &W::wpsCredentials, [this](const WirelessNetwork &n) { journal << "wpsCredentials(" + n.ssid().toString() + ')'; });
+        const auto apName = [](const InterfaceName &ap) { return ap.toString(); };
+        QObject::connect(&wireless, &W::statusChanged, [=](InterfaceStatus s) { text("statusChanged(%1)")(int(s)); });
+        QObject::connect(&wireless, &W::scanResults, [=](const QList<ApDescription> &r) { text("scanResults(%1)")(r.size()); });
+        QObject::connect(&wireless, &W::wpsCredentials,
+                         [=](const WirelessNetwork &n) { text("wpsCredentials(%1)")(n.ssid().toString()); });
         QObject::connect(&wireless, &W::wpsError, text("wpsError(%1)"));
-        QObject::connect(&wireless, &W::softapReady, [this](const InterfaceName &ap) { journal << "softapReady(" + ap.toString() + ')'; });
-        QObject::connect(&wireless, &W::softapUnready, [this](const InterfaceName &ap) { journal << "softapUnready(" + ap.toString() + ')'; });
+        QObject::connect(&wireless, &W::softapReady, [=](const InterfaceName &ap) { text("softapReady(%1)")(apName(ap)); });
+        QObject::connect(&wireless, &W::softapUnready, [=](const InterfaceName &ap) { text("softapUnready(%1)")(apName(ap)); });
         settle();
     }
 
@@ -428,15 +430,6 @@ private slots:
         QVERIFY(controller.journal.contains("wpsPin(12345670)"));
     }
 
-    void scanWhileAbsentAnswersEmptyAtOnce()
-    {
-        Controller controller;
-        controller.journal.clear();
-        QVERIFY(controller.active().contains("WirelessScanDisabled"));
-        controller.apply("Scan");
-        QCOMPARE(controller.journal, QStringList{"scanResults(0)"});
-    }
-
     void readyPauseHoldsCommandsButNotScans()
     {
         auto controller = controllerIn("WirelessReady");
@@ -615,7 +608,9 @@ private slots:
             QCOMPARE(controller.journal, QStringList({"softapUnready(kivuap0)", "softapReady(kivuap0)"}));
             const QStringList refusals = log.texts().filter("Can't start softap");
             QCOMPARE(refusals.size(), 1);
-            QCOMPARE(withoutLocation(refusals.first()), QStringLiteral("Can't start softap, \"kivuap0\" setting %1 can't be written to its configuration files!").arg(key));
+            QCOMPARE(withoutLocation(refusals.first()),
+                     QStringLiteral("Can't start softap, \"kivuap0\" setting %1 can't be written to its configuration "
+                                    "files!").arg(key));
         }
     }
 
@@ -648,7 +643,8 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("multichannel");
         QTest::addColumn<QStringList>("lines");
-        const QString none = "\"kivwlan0\" & (\"kivuap0\", \"kivuap1\") have no multichannel support, falling back to softap channel following";
+        const QString none = "\"kivwlan0\" & (\"kivuap0\", \"kivuap1\") have no multichannel support, falling back to "
+                             "softap channel following";
         const auto notEnabled = [](const char *module) {
             return QStringLiteral("\"kivwlan0\" supports multichannel but is NOT enabled. Please enable support by passing "
                                   "cfg80211_drcs=1 when modprobe-ing the driver. (Marvell MLAN driver - \"%1\")").arg(module);

@@ -148,6 +148,14 @@ private slots:
         QTRY_VERIFY(machine.configuration().contains(started));
     }
 
+    void eventsPostedWhileStartingAreKept()
+    {
+        PausableMachine m;
+        m.machine.postEvent(new WiredEvent::Enable);
+        m.machine.postEvent(new WiredEvent::Disable);
+        QTRY_COMPARE(m.received, (QList<int>{WiredEvent::Enable::type(), WiredEvent::Disable::type()}));
+    }
+
     void eventsPassStraightThroughWhenNotPaused()
     {
         PausableMachine m;

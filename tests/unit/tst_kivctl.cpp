@@ -1,0 +1,337 @@
+// kivctl's command line and output, without a bus: the values it would send, the refusals of
+// bad input, and what it prints (tables, JSON, one-line failures), never a network key.
+#include "KivctlCommand.h"
+#include "KivctlFormat.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace Kivctl;
+
+Q_DECLARE_METATYPE(Kivctl::Action)
+
+namespace {
+
+QStringList words(const QString &line)
+{
+    return QProcess::splitCommand(line);
+}
+
+const QString Secret = QStringLiteral("secret123");
+
+QVariantMap storedNetworks()
+{
+    return {{"Home", QVariantMap{{"ssid", "Home"}, {"type", "wpa-psk"}, {"wpa_psk", Secret}, {"priority", 2}}},
+            {"Old", QVariantMap{{"ssid", "Old"}, {"type", "wep"}, {"wep_key", "abcde"}}},
+            {"Cafe", QVariantMap{{"ssid", "Cafe"}, {"type", "unsecured"}}}};
+}
+
+} // namespace
+
+class TestKivctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLineBecomesBusValues_data();
+    void commandLineBecomesBusValues();
+    void monitorTakesSignalNamesCountAndTimeout();
+    void badCommandLinesAreRefusedWithOneLine_data();
+    void badCommandLinesAreRefusedWithOneLine();
+    void everyCommandHasItsHelp();
+    void networksFileReadsLikeTheCommandLine();
+    void addingAndRemovingKeepTheOtherStoredNetworks();
+
+    void tableAlignsColumnsWithoutTrailingBlanks();
+    void scanResultsAreSortedByDescendingSignal();
+    void statusSummarisesMonitorAndManagerDetails();
+    void networkKeysAreNeverPrinted();
+    void jsonKeepsTypesAndHexEncodesBytes();
+    void ipSettingsAreOneLinePerSide();
+    void signalLinesCarryTimeNameAndArguments();
+    void busErrorsBecomeOneLineFailures_data();
+    void busErrorsBecomeOneLineFailures();
+};
+
+void TestKivctl::commandLineBecomesBusValues_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QVariantMap>("map");
+    QTest::addColumn<bool>("json");
+
+    QTest::newRow("mode word") << "mode wired" << Action::SetMode << "wired" << "" << QVariantMap() << false;
+    QTest::newRow("mode alone reads") << "--json mode" << Action::GetMode << "" << "" << QVariantMap() << true;
+    QTest::newRow("details, options after") << "details eth0 --json" << Action::Details << "eth0" << "" << QVariantMap() << true;
+    QTest::newRow("two networks") << "networks set Home wpa_psk=secret123 priority=2 Cafe unsecured" << Action::SetNetworks
+                                  << "" << ""
+                                  << QVariantMap{{"Home", QVariantMap{{"wpa_psk", "secret123"}, {"priority", 2}}},
+                                                 {"Cafe", QVariantMap{{"unsecured", true}}}}
+                                  << false;
+    QTest::newRow("ssid= for a credential-like SSID")
+        << "networks add ssid=priority=1 wep_key=0123456789" << Action::AddNetworks << "" << ""
+        << QVariantMap{{"priority=1", QVariantMap{{"wep_key", "0123456789"}}}} << false;
+    QTest::newRow("static IPv4") << "ip wired static 192.168.1.20/24 gw 192.168.1.1 dns \"1.1.1.1, 9.9.9.9\" search \"a.lan b.lan\""
+                                 << Action::SetIp << "" << "WiredIpSettings"
+                                 << QVariantMap{{"Ip", "192.168.1.20"}, {"Netmask", "255.255.255.0"}, {"Gateway", "192.168.1.1"},
+                                                {"Dns", "1.1.1.1 9.9.9.9"}, {"SearchDomains", "a.lan b.lan"}}
+                                 << false;
+    QTest::newRow("static IPv6") << "ip wireless static fd00::5/64" << Action::SetIp << "" << "WirelessIpSettings"
+                                 << QVariantMap{{"Ip", "fd00::5"}, {"Netmask", "ffff:ffff:ffff:ffff::"}, {"Dns", ""},
+                                                {"SearchDomains", ""}}
+                                 << false;
+    QTest::newRow("dhcp writes no address") << "ip wireless dhcp" << Action::SetIp << "" << "WirelessIpSettings"
+                                            << QVariantMap() << false;
+    QTest::newRow("soft AP with int channel") << "softap start uap0 ssid=Setup channel=6 apAddress=10.0.0.1"
+                                              << Action::StartSoftAp << "uap0" << ""
+                                              << QVariantMap{{"ssid", "Setup"}, {"channel", 6}, {"apAddress", "10.0.0.1"}}
+                                              << false;
+    QTest::newRow("WPS PIN") << "wps pin 12345670" << Action::WpsPin << "12345670" << "" << QVariantMap() << false;
+}
+
+void TestKivctl::commandLineBecomesBusValues()
+{
+    QFETCH(QString, line);
+    const Parsed parsed = parse(words(line));
+    QVERIFY2(parsed.ok(), qPrintable(parsed.error));
+    QTEST(parsed.command.action, "action");
+    QTEST(parsed.command.argument, "argument");
+    QTEST(parsed.command.property, "property");
+    QTEST(parsed.command.map, "map");
+    QTEST(parsed.command.json, "json");
+}
+
+void TestKivctl::monitorTakesSignalNamesCountAndTimeout()
+{
+    const Parsed parsed = parse(words("monitor CableStatus Connected --count 2 --timeout=1.5"));
+    QVERIFY2(parsed.ok(), qPrintable(parsed.error));
+    QCOMPARE(parsed.command.signalNames, (QStringList{"CableStatus", "Connected"}));
+    QCOMPARE(parsed.command.count, 2);
+    QCOMPARE(parsed.command.timeoutMs, 1500);
+
+    const Parsed level = parse(words("loglevel -1"));
+    QCOMPARE(level.command.action, Action::SetLogLevel);
+    QCOMPARE(level.command.logLevel, -1);
+}
+
+void TestKivctl::badCommandLinesAreRefusedWithOneLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("unknown command") << "frobnicate" << "unknown command 'frobnicate'; see 'kivctl --help'";
+    QTest::newRow("help of unknown command") << "help frobnicate" << "unknown command 'frobnicate'";
+    QTest::newRow("mode word is case-sensitive") << "mode Wired" << "unknown mode 'Wired'";
+    QTest::newRow("unknown option") << "status --verbose" << "unknown option '--verbose'";
+    QTest::newRow("extra argument") << "status now" << "too many arguments for 'status'";
+    QTest::newRow("missing interface") << "details" << "'details' needs more arguments";
+    QTest::newRow("count outside monitor") << "status --count 2" << "--count applies to 'monitor' only";
+    QTest::newRow("zero timeout") << "scan --timeout 0" << "--timeout needs a positive number of seconds, not '0'";
+    QTest::newRow("priority only") << "networks set Home priority=1" << "needs wpa_psk=KEY, wep_key=KEY or unsecured";
+    QTest::newRow("short WPA key") << "networks set Home wpa_psk=short" << "8 to 63 printable characters";
+    QTest::newRow("WEP key of 10 non-hex") << "networks set Home wep_key=abcdefghij" << "10 or 26 hex digits";
+    QTest::newRow("two securities") << "networks set Home unsecured wpa_psk=secret123" << "more than one of";
+    QTest::newRow("same SSID twice") << "networks set Home unsecured Home unsecured" << "'Home' is given twice";
+    QTest::newRow("credential before SSID") << "networks set priority=1" << "'priority' comes before any SSID";
+    QTest::newRow("33-byte SSID") << "networks set " + QString(33, 'x') + " unsecured" << "longer than 32 bytes";
+    QTest::newRow("negative priority") << "networks set Home unsecured priority=-1" << "must not be negative";
+    QTest::newRow("address without prefix") << "ip wired static 192.168.1.20" << "no address of the form ADDR/PREFIX";
+    QTest::newRow("prefix too long") << "ip wired static 192.168.1.20/33" << "prefix length 33 is out of range";
+    QTest::newRow("gateway of other family") << "ip wired static 192.168.1.20/24 gw fd00::1" << "same family";
+    QTest::newRow("name server no address") << "ip wired static 192.168.1.20/24 dns nonsense" << "'nonsense' is no address";
+    QTest::newRow("dhcp with extras") << "ip wired dhcp gw 1.2.3.4" << "too many arguments";
+    QTest::newRow("unknown soft-AP key") << "softap start uap0 colour=red" << "unknown soft-AP setting 'colour'";
+    QTest::newRow("channel zero") << "softap start uap0 channel=0" << "channel '0' is not a channel number";
+    QTest::newRow("lower-case country") << "softap start uap0 countryCode=de" << "not two capital letters";
+    QTest::newRow("three-digit PIN") << "wps pin 123" << "a WPS PIN has 4 or 8 digits";
+    QTest::newRow("unknown signal") << "monitor Bogus" << "unknown signal 'Bogus'";
+}
+
+void TestKivctl::badCommandLinesAreRefusedWithOneLine()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, error);
+    const Parsed parsed = parse(words(line));
+    QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    QVERIFY(!parsed.error.contains(QLatin1Char('\n')));
+}
+
+void TestKivctl::everyCommandHasItsHelp()
+{
+    for (const QString &name : QStringList{"status", "mode", "details", "scan", "networks", "ip", "wps", "softap", "loglevel",
+                                "monitor", "reconnect"}) {
+        const Parsed parsed = parse({name, "--help"});
+        QCOMPARE(parsed.command.action, Action::Help);
+        QVERIFY2(helpText(parsed.command.topic).startsWith("Usage: kivctl " + name), qPrintable(name));
+        QVERIFY2(helpText(QString()).contains("\n  " + name + ' '), qPrintable(name));
+    }
+}
+
+void TestKivctl::networksFileReadsLikeTheCommandLine()
+{
+    QVariantMap fromFile;
+    QCOMPARE(networksFromJson(R"({"Home": {"wpa_psk": "secret123", "priority": 2}, "Cafe": {}})", &fromFile), QString());
+    QCOMPARE(fromFile, parse(words("networks set Home wpa_psk=secret123 priority=2 Cafe unsecured")).command.map);
+
+    QVariantMap networks{{"Home", QVariantMap{{"unsecured", true}}}};
+    QVERIFY(networksFromJson(R"({"Home": {}})", &networks).contains("given twice"));
+    QVERIFY(networksFromJson(R"({"A": {"priority": 1.5, "unsecured": true}})", &networks).contains("'priority'"));
+    QVERIFY(networksFromJson(R"({"A": {"wpa_psk": 12345678}})", &networks).contains("'wpa_psk'"));
+    QVERIFY(networksFromJson(R"(["A"])", &networks).contains("one JSON object"));
+    QVERIFY(networksFromJson("{", &networks).startsWith("not JSON"));
+}
+
+void TestKivctl::addingAndRemovingKeepTheOtherStoredNetworks()
+{
+    const QVariantMap added{{"New", QVariantMap{{"unsecured", true}}},
+                            {"Home", QVariantMap{{"wpa_psk", "another-key"}}}};
+    QCOMPARE(mergeNetworks(storedNetworks(), added, {"Old"}),
+             (QVariantMap{{"Home", QVariantMap{{"wpa_psk", "another-key"}}},
+                          {"Cafe", QVariantMap{{"unsecured", true}}},
+                          {"New", QVariantMap{{"unsecured", true}}}}));
+    QCOMPARE(mergeNetworks(storedNetworks(), {}, {"Cafe"}),
+             (QVariantMap{{"Home", QVariantMap{{"wpa_psk", Secret}, {"priority", 2}}},
+                          {"Old", QVariantMap{{"wep_key", "abcde"}}}}));
+}
+
+void TestKivctl::tableAlignsColumnsWithoutTrailingBlanks()
+{
+    QCOMPARE(table({"SSID", "SIGNAL", "X"}, {{"Home net", "-60", ""}, {"A", "-7", "z"}}),
+             QStringLiteral("SSID      SIGNAL  X\n"
+                            "Home net  -60\n"
+                            "A         -7      z\n"));
+}
+
+void TestKivctl::scanResultsAreSortedByDescendingSignal()
+{
+    auto result = [](const QString &type, int signal, int channel) {
+        return QVariantMap{{"type", type}, {"signal", signal}, {"channel", channel}, {"ies", QByteArray("\x01", 1)}};
+    };
+    const QVariantMap results{{"Weak", result("wep", -80, 1)},
+                              {"Beta", result("wpa_psk", -60, 6)},
+                              {"Alpha", result("unsecured", -60, 36)},
+                              {"Strong", result("wpa_psk", -40, 11)}};
+    QCOMPARE(scanTable(results), QStringLiteral("SSID    SECURITY   SIGNAL  CHANNEL\n"
+                                                "Strong  wpa_psk    -40     11\n"
+                                                "Alpha   unsecured  -60     36\n"
+                                                "Beta    wpa_psk    -60     6\n"
+                                                "Weak    wep        -80     1\n"));
+    const QJsonDocument json = QJsonDocument::fromJson(jsonText(sortedScanResults(results)).toUtf8());
+    QCOMPARE(json.array().size(), 4);
+    QCOMPARE(json.array().at(0).toObject().value("ssid").toString(), QStringLiteral("Strong"));
+    QCOMPARE(json.array().at(3).toObject().value("ies").toString(), QStringLiteral("01"));
+}
+
+void TestKivctl::statusSummarisesMonitorAndManagerDetails()
+{
+    const QVariantMap monitor{
+        {"Mode", "Passive"}, {"Connected", true}, {"LogLevel", 1}, {"WirelessNetworks", QVariantMap()},
+        {"Details", QVariantMap{{"wired", QVariantMap{{"Interface", "eth0"}, {"Ip", "192.168.50.7"}, {"Netmask", "255.255.255.0"},
+                                                      {"Connected", true}, {"CableStatus", true}, {"Gateway", "192.168.50.1"},
+                                                      {"Dns", "192.168.50.53"}}},
+                                {"wireless", QVariantMap()}}}};
+    QCOMPARE(statusText(monitor), QStringLiteral("Mode:      Passive\n"
+                                                 "Connected: yes\n"
+                                                 "Log level: 1\n"
+                                                 "Networks:  none\n"
+                                                 "Gateway:   192.168.50.1\n"
+                                                 "DNS:       192.168.50.53\n"
+                                                 "\n"
+                                                 "INTERFACE  ROLE      LINK    CONNECTED  CABLE  IP  ADDRESSES        NETWORK\n"
+                                                 "eth0       wired     -       yes        in     -   192.168.50.7/24  -\n"
+                                                 "-          wireless  absent  -          -      -   -                -\n"));
+
+    const QVariantMap manager{
+        {"Mode", "WirelessMode"}, {"Connected", true}, {"LogLevel", 0}, {"WirelessNetworks", storedNetworks()},
+        {"WirelessIpSettings", QVariantMap{{"Ip", ""}, {"Dns", ""}}},
+        {"SoftApModeSettings", QVariantMap{{"ssid", "Setup"}, {"apInterface", "uap0"}, {"channel", 11}}},
+        {"Details", QVariantMap{{"wireless", QVariantMap{{"Interface", "wlan0"}, {"Present", 2}, {"Connected", true},
+                                                         {"Ips", "192.168.60.7/24 169.254.3.4/16l"}, {"Ssid", "Home"},
+                                                         {"Signal", -55}, {"Channel", 6}}}}}};
+    const QString text = statusText(manager);
+    QVERIFY2(text.contains("Networks:  Cafe, Home, Old\n"), qPrintable(text));
+    QVERIFY2(text.contains("Soft AP:   Setup on uap0, channel 11\n"), qPrintable(text));
+    QVERIFY2(text.contains("wlan0      wireless  up      yes        -      dhcp  192.168.60.7/24 169.254.3.4/16l  "
+                           "Home (signal -55, channel 6)\n"),
+             qPrintable(text));
+    QVERIFY(!text.contains(Secret));
+}
+
+void TestKivctl::networkKeysAreNeverPrinted()
+{
+    const QVariantMap credentials{{"ssid", "Home"}, {"type", "wpa-psk"}, {"wpa_psk", Secret}};
+    const QStringList outputs{
+        networksTable(storedNetworks()),
+        jsonText(networkList(storedNetworks())),
+        jsonText(redacted(QVariantMap{{"WirelessNetworks", storedNetworks()}})),
+        fieldLines(credentials),
+        signalLine(QDateTime::currentDateTime(), "WpsCredentials", {credentials}, false),
+        signalLine(QDateTime::currentDateTime(), "WpsCredentials", {credentials}, true),
+    };
+    for (const QString &output : outputs) {
+        QVERIFY2(!output.contains(Secret) && !output.contains("abcde"), qPrintable(output));
+        QVERIFY2(output.contains("Home"), qPrintable(output));
+    }
+    QCOMPARE(networksTable(storedNetworks()), QStringLiteral("SSID  SECURITY   PRIORITY\n"
+                                                             "Cafe  unsecured  -\n"
+                                                             "Home  wpa-psk    2\n"
+                                                             "Old   wep        -\n"));
+}
+
+void TestKivctl::jsonKeepsTypesAndHexEncodesBytes()
+{
+    const QVariantMap value{{"flag", false}, {"level", 2}, {"ies", QByteArray("\x01\xff", 2)},
+                            {"names", QStringList{"a", "b"}}, {"nested", QVariantMap{{"x", -1}}}};
+    QCOMPARE(jsonText(value, true),
+             QStringLiteral(R"({"flag":false,"ies":"01ff","level":2,"names":["a","b"],"nested":{"x":-1}})"));
+}
+
+void TestKivctl::ipSettingsAreOneLinePerSide()
+{
+    QCOMPARE(ipSettingsLine("wired", parse(words("ip wired static 192.168.1.20/24 gw 192.168.1.1 dns 9.9.9.9")).command.map),
+             QStringLiteral("wired: static 192.168.1.20/24, gw 192.168.1.1, dns 9.9.9.9"));
+    QCOMPARE(ipSettingsLine("wireless", QVariantMap{{"Ip", ""}, {"Netmask", ""}, {"Dns", ""}, {"SearchDomains", "x.lan"}}),
+             QStringLiteral("wireless: dhcp, search x.lan"));
+    QCOMPARE(ipSettingsLine("wired", QVariantMap()), QStringLiteral("wired: not reported by kivd"));
+}
+
+void TestKivctl::signalLinesCarryTimeNameAndArguments()
+{
+    const QDateTime time(QDate(2024, 5, 1), QTime(12, 0, 0, 123));
+    QCOMPARE(signalLine(time, "CableStatus", {true}, false), QStringLiteral("2024-05-01 12:00:00.123 CableStatus true"));
+    QCOMPARE(signalLine(time, "InterfaceStatusChanged", {"eth0", 2}, false),
+             QStringLiteral("2024-05-01 12:00:00.123 InterfaceStatusChanged eth0 2"));
+    const QString json = signalLine(time, "Connected", {"wlan0"}, true);
+    QVERIFY(!json.contains('\n'));
+    const QJsonObject object = QJsonDocument::fromJson(json.toUtf8()).object();
+    QCOMPARE(object.value("signal").toString(), QStringLiteral("Connected"));
+    QCOMPARE(object.value("args").toArray(), QJsonArray{"wlan0"});
+    QCOMPARE(QDateTime::fromString(object.value("time").toString(), Qt::ISODateWithMs), time);
+}
+
+void TestKivctl::busErrorsBecomeOneLineFailures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no owner") << "org.freedesktop.DBus.Error.ServiceUnknown" << int(Failed) << "kivd is not running";
+    QTest::newRow("policy") << "org.freedesktop.DBus.Error.AccessDenied" << int(Failed)
+                            << "access denied: only root may control kivd";
+    QTest::newRow("no reply") << "org.freedesktop.DBus.Error.NoReply" << int(TimedOut) << "kivd did not answer within 1.5 s";
+    QTest::newRow("other") << "com.example.Error.Odd" << int(Failed) << "com.example.Error.Odd: details";
+}
+
+void TestKivctl::busErrorsBecomeOneLineFailures()
+{
+    QFETCH(QString, name);
+    const Failure failure = busFailure(name, QStringLiteral("details"), 1500);
+    QTEST(failure.exitCode, "exitCode");
+    QTEST(failure.message, "message");
+}
+
+QTEST_GUILESS_MAIN(TestKivctl)
+#include "tst_kivctl.moc"
