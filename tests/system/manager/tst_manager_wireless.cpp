@@ -49,6 +49,7 @@ private slots:
     void scanReportsStrongestAccessPointPerSsid();
     void forceWifiReconnectAssociatesAgain();
     void wrongKeyIsReportedAsAuthError();
+    void wirelessIpSettingsReloadOnlyOnChange();
     void wpsCredentialsAreReportedNotStored();
     void wpsFailureIsReportedAndSecondPinRestarts();
     void softApStartsReportsStationsAndStops();
@@ -204,6 +205,29 @@ void TestManagerWireless::wrongKeyIsReportedAsAuthError()
     m_client.takeEvents();
     QVERIFY(setNetworks({{"Home", HomeCredentials}}));
     QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0")));
+}
+
+void TestManagerWireless::wirelessIpSettingsReloadOnlyOnChange()
+{
+    const QVariantMap settings{{"Ip", "192.168.60.9"}, {"Netmask", "255.255.255.0"}, {"Gateway", "192.168.60.1"}};
+    const int reloads = m_client.logCount("wlan0 reloading IP...\n");
+    QVERIFY(m_client.setProperty(QStringLiteral("WirelessIpSettings"), settings));
+    QVERIFY(m_client.setProperty(QStringLiteral("WirelessIpSettings"), settings));
+    QTRY_VERIFY_WITH_TIMEOUT(device({"ip", "-4", "addr", "show", "dev", "wlan0"}).contains("inet 192.168.60.9/24"),
+                             KivdClient::Patience);
+    QCOMPARE(m_client.logCount("COMMAND: Setting Wireless Ip to static settings: "), 2);
+    QCOMPARE(m_client.logCount("wlan0 reloading IP...\n"), reloads + 1);
+    QCOMPARE(m_client.details(QStringLiteral("wlan0")).value("Dhcp").toBool(), false);
+    QCOMPARE(m_client.mapProperty(QStringLiteral("WirelessIpSettings")).value("Ip").toString(),
+             QStringLiteral("192.168.60.9"));
+
+    QVERIFY(m_client.setProperty(QStringLiteral("WirelessIpSettings"), QVariantMap()));
+    QTRY_VERIFY_WITH_TIMEOUT(!device({"ip", "-4", "addr", "show", "dev", "wlan0"}).contains("192.168.60.9/24"),
+                             KivdClient::Patience);
+    QVERIFY(m_client.awaitLog("COMMAND: Setting Wireless Ip to DHCP settings: "));
+    QCOMPARE(m_client.logCount("wlan0 reloading IP...\n"), reloads + 2);
+    QTRY_VERIFY_WITH_TIMEOUT(device({"ip", "-4", "addr", "show", "dev", "wlan0"}).contains("inet 192.168.60.1"),
+                             KivdClient::Patience);
 }
 
 void TestManagerWireless::wpsCredentialsAreReportedNotStored()
