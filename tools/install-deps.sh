@@ -10,6 +10,7 @@ clang libclang-rt-14-dev
 iproute2 psmisc procps util-linux ethtool iw kmod
 busybox udhcpc udhcpd avahi-autoipd dnsmasq-base
 dbus-daemon dbus-bin
+connman
 wpasupplicant
 "
 # Radio test bed: Debian's kernel under qemu with mac80211_hwsim. tiny-initramfs satisfies the

@@ -1,6 +1,7 @@
 #include "KivProcess.h"
 #include "KivdOptions.h"
 #include "LogHandler.h"
+#include "NetworkManager.h"
 #include "NetworkMonitor.h"
 #include "TavuStacktrace.h"
 
@@ -47,13 +48,13 @@ int main(int argc, char *argv[])
     if (options.debug)
         KivLog::debugLevel = 1;
 
-    if (!options.monitor) {
+    QObject *topLevel = nullptr;
+    if (options.monitor) {
+        topLevel = new NetworkMonitor(options.wired, options.wireless, options.softaps);
+    } else {
         cleanUp(options);
-        kivInfo() << "Manager not available in this build, exiting.";
-        return 0;
+        topLevel = new NetworkManager(options.wired, options.wireless, options.softaps);
     }
-
-    QObject *topLevel = new NetworkMonitor(options.wired, options.wireless, options.softaps);
     kivInfo() << "Finished setting up, starting main loop...";
     app.exec();
     delete topLevel;
