@@ -64,7 +64,7 @@ private:
 void TestRadioBss::initTestCase()
 {
     WpaSupplicantTypes::registerBusTypes();
-    QVERIFY2(!qEnvironmentVariableIsEmpty("KIV_RADIO_IFNAME"), "run by the supplicant-introspection-bss radio scenario");
+    QVERIFY2(!qEnvironmentVariableIsEmpty("KIV_RADIO_IFNAME"), "run by the supplicant-bss-members radio scenario");
     QTRY_VERIFY_WITH_TIMEOUT(bus().interface()->isServiceRegistered(service), 20000);
     FiW1WpaSupplicant1 root(service, rootPath, bus());
     QDBusPendingReply<QDBusObjectPath> created = root.CreateInterface(

@@ -132,7 +132,7 @@ private slots:
         QCOMPARE(disabled.count(), 1);
     }
 
-    // The two behaviours tst_wpaintrospection shows of the real wpa_supplicant.
+    // The two behaviours tst_wpabusmembers shows of the real wpa_supplicant.
     void disconnectSequenceBehavesAsTheRealSupplicant()
     {
         m_simulator.start(scenario(R"({"ssid": "Cafe", "bssid": "02:00:00:00:01:02"})"));

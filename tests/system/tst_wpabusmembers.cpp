@@ -195,4 +195,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestWpaIntrospection)
-#include "tst_wpaintrospection.moc"
+#include "tst_wpabusmembers.moc"
