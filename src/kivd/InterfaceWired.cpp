@@ -62,9 +62,7 @@ State *InterfaceWired::addState(QState *parent)
 void InterfaceWired::buildMachine(bool exists, bool up)
 {
     using namespace WiredEvent;
-    const auto on = [](QState *source, const QEvent &event, QAbstractState *target) {
-        source->addTransition(new KivTransition(event, target));
-    };
+    const auto on = addKivTransition;
 
     auto *root = addState<WiredStateMachineContainer>(m_machine);
     root->setChildMode(QState::ParallelStates);

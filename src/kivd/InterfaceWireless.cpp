@@ -89,9 +89,7 @@ State *InterfaceWireless::addState(QState *parent)
 void InterfaceWireless::buildClientMachine(bool exists, bool up)
 {
     using namespace WirelessEvent;
-    const auto on = [](QState *source, const QEvent &event, QAbstractState *target) {
-        source->addTransition(new KivTransition(event, target));
-    };
+    const auto on = addKivTransition;
     const auto pick = [](bool condition, QState *yes, QState *no) { return condition ? yes : no; };
 
     auto *root = addState<WirelessStateMachineContainer>(m_machine);

@@ -41,6 +41,11 @@ void KivTransition::onTransition(QEvent *)
 {
 }
 
+void addKivTransition(QState *source, const QEvent &event, QAbstractState *target)
+{
+    source->addTransition(new KivTransition(event, target));
+}
+
 KivInterfaceTransition::KivInterfaceTransition(const InterfaceName &name, const QEvent &event,
                                                QAbstractState *target)
     : KivTransition(event, target)

@@ -4,6 +4,7 @@
 #include "WirelessNetwork.h"
 
 #include <QAbstractTransition>
+#include <QState>
 #include <QEvent>
 #include <QHash>
 #include <QSet>
@@ -62,6 +63,9 @@ protected:
 private:
     InterfaceName m_name;
 };
+
+// Adds to source a KivTransition on the type of the given event, leading to target.
+void addKivTransition(QState *source, const QEvent &event, QAbstractState *target);
 
 #define KIV_EVENT(Name)                                    \
     class Name : public QEvent                             \

@@ -7,10 +7,7 @@
 
 namespace {
 
-void on(QState *from, const QEvent &event, QAbstractState *to)
-{
-    from->addTransition(new KivTransition(event, to));
-}
+constexpr auto on = addKivTransition;
 
 // Both WPS commands lead to the same place.
 void onWps(QState *from, QAbstractState *to)
