@@ -113,7 +113,7 @@ private slots:
     // Every corpus entry and every truncation of it parses to well-formed results.
     void replaysCorpusWithoutFault()
     {
-        const QDir corpus(QFINDTESTDATA("../fuzz/corpus/router_advertisement"));
+        const QDir corpus(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/fuzz/corpus/router_advertisement"));
         const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
         QVERIFY2(files.size() >= 10, qPrintable(corpus.path()));
         int withResults = 0;
