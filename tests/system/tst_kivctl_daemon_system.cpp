@@ -45,7 +45,8 @@ class TestKivctlDaemonSystem : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_sandbox.up(), qPrintable(m_sandbox.lastError()));
+        // Without router advertisements the name servers and addresses are the DHCP ones only.
+        QVERIFY2(m_sandbox.up({"--no-ra"}), qPrintable(m_sandbox.lastError()));
         QFile scenario(m_sandbox.hostPath(QStringLiteral("/tmp/scenario.json")));
         QVERIFY(scenario.open(QIODevice::WriteOnly));
         scenario.write(Scenario);
@@ -75,6 +76,9 @@ private slots:
     void wiredModeConnectsAndStatusShowsTheLease()
     {
         QCOMPARE(kivctl({"mode"}).out, QByteArray("Mode: OffMode\n"));
+        const KivctlRun scan = kivctl({"scan"});
+        QCOMPARE(scan.exitCode, 1);
+        QCOMPARE(scan.err, QByteArray("kivctl: kivd is in off mode; scanning needs wireless, automatic or hybrid mode\n"));
         expectQuietSuccess(kivctl({"mode", "wired"}));
         QVERIFY(m_client.awaitEvent(QStringLiteral("Connected eth0"), Patience));
         QCOMPARE(kivctl({"mode", "--json"}).json.object(), QJsonObject({{"Mode", "WiredMode"}}));
