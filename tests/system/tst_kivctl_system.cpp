@@ -177,6 +177,19 @@ private slots:
         }
     }
 
+    void stalledDaemonTimesOutTheCall()
+    {
+        const QByteArray pid = m_sandbox.exec({"pidof", "kivd"}).output.trimmed();
+        QVERIFY2(!pid.isEmpty() && !pid.contains(' '), pid.constData());
+        device({"kill", "-STOP", QString::fromLatin1(pid)});
+        const KivctlRun run = m_kivctl.run({"--timeout", "1.5", "status"});
+        device({"kill", "-CONT", QString::fromLatin1(pid)});
+        QCOMPARE(run.exitCode, 124);
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.err, QByteArray("kivctl: kivd did not answer within 1.5 s\n"));
+        QCOMPARE(m_kivctl.run({"mode"}).out, QByteArray("Mode: Passive\n"));
+    }
+
     void missingDaemonIsReportedInOneLine()
     {
         QVERIFY(m_sandbox.stop(m_kivd));

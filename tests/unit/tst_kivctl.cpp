@@ -227,13 +227,18 @@ private slots:
         const QVariantMap manager{
             {"Mode", "WirelessMode"}, {"Connected", true}, {"LogLevel", 0}, {"WirelessNetworks", storedNetworks()},
             {"WirelessIpSettings", QVariantMap{{"Ip", ""}, {"Dns", ""}}},
-            {"SoftApModeSettings", QVariantMap{{"ssid", "Setup"}, {"apInterface", "uap0"}, {"channel", 11}}},
+            {"SoftApModeSettings", QVariantMap{{"uap0", QVariantMap{{"ssid", "Setup"}, {"apInterface", "uap0"}, {"channel", 11}}},
+                                               {"uap1", QVariantMap{{"ssid", ""}, {"channel", 11}}}}},
             {"Details", QVariantMap{{"wireless", QVariantMap{{"Interface", "wlan0"}, {"Present", 2}, {"Connected", true},
                                                              {"Ips", "192.168.60.7/24 169.254.3.4/16l"}, {"Ssid", "Home"},
                                                              {"Signal", -55}, {"Channel", 6}}}}}};
         const QString text = statusText(manager);
         QVERIFY2(text.contains("Networks:  Cafe, Home, Old\n"), qPrintable(text));
         QVERIFY2(text.contains("Soft AP:   Setup on uap0, channel 11\n"), qPrintable(text));
+        QCOMPARE(text.count("Soft AP:"), 1);
+        QCOMPARE(softApSettingsText(manager.value("SoftApModeSettings").toMap()),
+                 QStringLiteral("uap0:\n  apInterface: uap0\n  channel:     11\n  ssid:        Setup\n"
+                                "uap1:\n  channel: 11\n  ssid:    -\n"));
         QVERIFY2(text.contains("wlan0      wireless  up      yes        -      dhcp  192.168.60.7/24 169.254.3.4/16l  "
                                "Home (signal -55, channel 6)\n"),
                  qPrintable(text));

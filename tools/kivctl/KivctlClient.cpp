@@ -287,7 +287,7 @@ int KivctlClient::softAp()
     if (m_command.json)
         printJson(settings);
     else
-        print(settings.toMap().isEmpty() ? QStringLiteral("No soft-AP settings.\n") : fieldLines(settings.toMap()));
+        print(softApSettingsText(settings.toMap()));
     return Success;
 }
 

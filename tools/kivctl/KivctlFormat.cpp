@@ -235,6 +235,20 @@ QString fieldLines(const QVariantMap &map)
     return fieldLines(fields);
 }
 
+QString softApSettingsText(const QVariantMap &settings)
+{
+    if (settings.isEmpty())
+        return QStringLiteral("No soft-AP settings.\n");
+    QString text;
+    for (auto it = settings.begin(); it != settings.end(); ++it) {
+        text += it.key() + QStringLiteral(":\n");
+        const QStringList lines = fieldLines(it.value().toMap()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            text += QStringLiteral("  ") + line + QLatin1Char('\n');
+    }
+    return text;
+}
+
 QString statusText(const QVariantMap &properties)
 {
     const QVariantMap details = properties.value(QStringLiteral("Details")).toMap();
@@ -250,11 +264,14 @@ QString statusText(const QVariantMap &properties)
         {QStringLiteral("Log level"), properties.value(QStringLiteral("LogLevel")).toString()},
         {QStringLiteral("Networks"), networks.isEmpty() ? QStringLiteral("none") : networks.join(QStringLiteral(", "))},
     };
-    const QString softApSsid = softAp.value(QStringLiteral("ssid")).toString();
-    if (!softApSsid.isEmpty())
-        fields.append({QStringLiteral("Soft AP"), QStringLiteral("%1 on %2, channel %3")
-                                                      .arg(softApSsid, dash(softAp.value(QStringLiteral("apInterface")).toString()),
-                                                           softAp.value(QStringLiteral("channel")).toString())});
+    // kivd keeps one settings map per soft-AP interface.
+    for (auto it = softAp.begin(); it != softAp.end(); ++it) {
+        const QVariantMap settings = it.value().toMap();
+        const QString ssid = settings.value(QStringLiteral("ssid")).toString();
+        if (!ssid.isEmpty())
+            fields.append({QStringLiteral("Soft AP"), QStringLiteral("%1 on %2, channel %3")
+                                                          .arg(ssid, it.key(), settings.value(QStringLiteral("channel")).toString())});
+    }
     fields.append({QStringLiteral("Gateway"), dash(anyInterface.value(QStringLiteral("Gateway")).toString())});
     fields.append({QStringLiteral("DNS"), dash(anyInterface.value(QStringLiteral("Dns")).toString())});
 

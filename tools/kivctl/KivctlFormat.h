@@ -38,6 +38,8 @@ QString humanValue(const QVariant &value);
 QString fieldLines(const QList<QPair<QString, QString>> &fields);
 QString fieldLines(const QVariantMap &map);
 
+// The SoftApModeSettings property (interface name to settings): a block of fields per interface.
+QString softApSettingsText(const QVariantMap &settings);
 // kivctl status: all properties of kivd (org.freedesktop.DBus.Properties.GetAll).
 QString statusText(const QVariantMap &properties);
 // Scan results (SSID to result map), strongest first; equal signals by SSID.
