@@ -148,6 +148,7 @@ parse_options() {
         esac
         shift
     done
+    [ "$interactive" = 1 ] || steps=7
 }
 
 prepare() {
@@ -281,18 +282,20 @@ tour_signals() {
 
 explore() {
     headline "Keep exploring"
-    local exec_kivctl="$SB exec $name -- $KIVCTL"
+    local run="$SB exec $name --"
     cat <<EOF
-The device $name keeps running. kivctl talks to its kivd when run inside it:
+The device $name keeps running. Run kivctl inside it to talk to its kivd:
 
-  $exec_kivctl status
-  $exec_kivctl monitor
-  $exec_kivctl mode wired
+  $run $KIVCTL status
+  $run $KIVCTL monitor              (Ctrl-C ends it)
+  $run $KIVCTL mode wired
+  $run $KIVCTL wps pbc              ($HOME_SSID's button is pressed)
+  $run $KIVCTL --help
 
-The cable and the station:  $SB plug|unplug $name eth0
-                            $SB station $name join|leave
+Pull or plug the cable:     $SB unplug|plug $name eth0
+The station:                $SB station $name join|leave|dhcp
 kivd's log:                 $SB_DIR/kivd.log
-Signals so far:             $SB_DIR/monitor.log
+Signals since the start:    $SB_DIR/monitor.log
 Remove the device:          $SB down $name
 EOF
 }
