@@ -261,6 +261,8 @@ tour_softap() {
     kivctl softap start uap0 "ssid=$SETUP_SSID" "domainName=$SETUP_DOMAIN" || fail "kivctl softap start failed"
     wait_until "Connected uap0" "$PATIENCE" signalled "Connected uap0"
     kivctl_expect "^SoftApUp: +yes" -- details uap0
+    # kivd reports the access point as soon as hostapd is started; stations can join once it listens.
+    wait_until "hostapd listening for stations on uap0" "$PATIENCE" test -p "$SB_DIR/hostapd-uap0.ctl"
 
     say "\$ kiv-sandbox station $name join"
     mac=$("$SB" station "$name" join) || fail "the station could not join"
@@ -280,23 +282,35 @@ tour_signals() {
         "$SB_DIR/monitor.log" || fail "kivctl monitor recorded no signals"
 }
 
+# A path as the user may type it from the directory the demo was started in.
+shown() {
+    printf '%s' "${1#"$PWD"/}"
+}
+
 explore() {
     headline "Keep exploring"
-    local run="$SB exec $name --"
+    local sb kivctl
+    sb=$(shown "$SB")
+    kivctl=$(shown "$KIVCTL")
     cat <<EOF
-The device $name keeps running. Run kivctl inside it to talk to its kivd:
+The device $name keeps running. kivctl talks to its kivd when run inside it:
 
-  $run $KIVCTL status
-  $run $KIVCTL monitor              (Ctrl-C ends it)
-  $run $KIVCTL mode wired
-  $run $KIVCTL wps pbc              ($HOME_SSID's button is pressed)
-  $run $KIVCTL --help
+  $sb exec $name -- $kivctl status
 
-Pull or plug the cable:     $SB unplug|plug $name eth0
-The station:                $SB station $name join|leave|dhcp
-kivd's log:                 $SB_DIR/kivd.log
-Signals since the start:    $SB_DIR/monitor.log
-Remove the device:          $SB down $name
+To type just "kivctl ..." in this shell, define:
+
+  kivctl() { $sb exec $name -- $kivctl "\$@"; }
+
+then try:  kivctl monitor          (every signal; Ctrl-C ends it)
+           kivctl mode wired
+           kivctl wps pbc          ($HOME_SSID's WPS button is pressed)
+           kivctl --help
+
+Pull or plug the cable:   $sb unplug|plug $name eth0
+The station:              $sb station $name join|leave|dhcp
+kivd's log:               $SB_DIR/kivd.log
+Signals since the start:  $SB_DIR/monitor.log
+Remove the device:        $sb down $name
 EOF
 }
 
