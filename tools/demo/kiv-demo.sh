@@ -213,7 +213,7 @@ bring_up_device() {
 }
 
 tour_status() {
-    headline "What kivd reports right after start: off mode, both links down"
+    headline "What kivd reports right after start: off mode, nothing connected"
     kivctl_expect "^Mode: +OffMode" "^eth0 " "^wlan0 " -- status
     pause
 }
@@ -318,7 +318,8 @@ main() {
     parse_options "$@"
     prepare
     trap remove_device EXIT
-    trap 'keep=0; exit 130' INT TERM
+    trap 'keep=0; exit 130' INT
+    trap 'keep=0; exit 143' TERM
     bring_up_device
     tour_status
     tour_networks
