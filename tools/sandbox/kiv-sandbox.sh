@@ -651,7 +651,8 @@ cmd_station() {
         [ -n "$mac" ] || die "station: no station end $peer (create $ifc first)"
     fi
     fifo=$SB_DIR/hostapd-$ifc.ctl
-    [ -p "$fifo" ] || die "station: no access point is running on $ifc"
+    # An access point the daemon has just started may still be opening its control FIFO.
+    wait_for 50 test -p "$fifo" || die "station: no access point is running on $ifc"
     # shellcheck disable=SC2016 # expanded by the inner shell
     timeout 2 sh -c 'printf "%s %s\n" "$1" "$2" > "$3"' sh "$word" "$mac" "$fifo" \
         || die "station: the access point on $ifc does not listen"
