@@ -24,9 +24,10 @@ private slots:
     {
         QVERIFY(m_device.command("dhcp"));
         QTRY_VERIFY(m_device.running("udhcpc"));
-        QVERIFY(m_device.waitUntil([&] { return m_device.count("EVENT connected") == 1; }, 30000));
+        QVERIFY(m_device.waitUntil([&] { return m_device.count("EVENT connected") == 1; }, 60000));
+        // Only the lower bound is exact: a loaded machine may report late.
         const qint64 connectedAt = m_device.connectedAt(1);
-        QVERIFY2(connectedAt >= 24000 && connectedAt < 26000, qPrintable(QString::number(connectedAt)));
+        QVERIFY2(connectedAt >= 24000 && connectedAt < 40000, qPrintable(QString::number(connectedAt)));
         QVERIFY(m_device.running("avahi-autoipd"));
         QVERIFY(m_device.running("udhcpc"));
 

@@ -20,7 +20,8 @@ QString resolverFile(const QStringList &nameservers, const QString &search)
 // An AddressManager with real udhcpc, the installed helper script, the ip driver, the netlink
 // watcher and the resolver file, on a sandbox device whose wired LAN serves DHCPv4 and router
 // advertisements and whose wireless LAN advertises another name server. The steps run in
-// order, each continuing from the state the previous one left.
+// order, each continuing from the state the previous one left. Static settings are applied end to
+// end in tst_manager_wired.
 class TestAddressSystem : public QObject
 {
     Q_OBJECT
@@ -100,18 +101,6 @@ private slots:
         QCOMPARE(m_device.resolvConf(), resolverFile({}, QString()));
         QCOMPARE(m_device.count("EVENT disconnected"), 1);
         QVERIFY(!m_device.connectedNow());
-    }
-
-    void staticConfigurationIsAppliedWithoutDhcpClient()
-    {
-        QVERIFY(m_device.command("static 192.168.50.9 255.255.255.0 192.168.50.1 192.168.50.53 static.kiv.test"));
-        QCOMPARE(m_device.count("EVENT connected"), 2);
-        QCOMPARE(m_device.addresses("eth0", "inet"), QStringList{"192.168.50.9/24 global"});
-        QCOMPARE(m_device.defaultRoutes(), QStringList{"via 192.168.50.1 dev eth0"});
-        QCOMPARE(m_device.resolvConf(), resolverFile({"192.168.50.53"}, "static.kiv.test"));
-        QVERIFY(!m_device.running("udhcpc"));
-        QVERIFY(m_device.command("stop"));
-        QCOMPARE(m_device.addresses("eth0", "inet"), QStringList());
         QVERIFY(m_device.command("delete"));
     }
 };
