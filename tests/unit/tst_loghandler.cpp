@@ -1,3 +1,4 @@
+#include "LogExpect.h"
 #include "LogHandler.h"
 #include "TestSupport.h"
 
@@ -118,7 +119,7 @@ private slots:
 
     void streamJoinsPiecesWithoutBlanksOrQuotes()
     {
-        LogRecorder recorder;
+        LogCapture recorder;
         kivInfo() << "count=" << 3 << ' ' << QStringLiteral("name \"x\"") << ' ' << QByteArray("raw");
         kivCritical() << "critical";
         kivWarning() << "warning";
@@ -131,7 +132,7 @@ private slots:
 
     void debugMessageIsComposedOnlyAboveLevelZero()
     {
-        LogRecorder recorder;
+        LogCapture recorder;
         int composed = 0;
         auto value = [&composed] {
             ++composed;
@@ -182,7 +183,7 @@ private slots:
         QFETCH(int, stored);
         QFETCH(bool, warned);
 
-        LogRecorder recorder;
+        LogCapture recorder;
         KivLog::setLevelFromProperty(value);
         QCOMPARE(KivLog::debugLevel, stored);
         const QStringList expected = warned
