@@ -20,7 +20,8 @@ AddressList addresses(const QStringList &texts)
 
 QByteArray fixture(const QString &name)
 {
-    QFile file(QFINDTESTDATA(QStringLiteral("fixtures/") + name));
+    // The source tree comes from the test's environment: a compiler cache may leave __FILE__ relative.
+    QFile file(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/unit/fixtures/") + name);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", qPrintable(name));
     return file.readAll();
