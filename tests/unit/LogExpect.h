@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QList>
+#include <QMutex>
 #include <QPair>
 #include <QRegularExpression>
 #include <QString>
@@ -40,13 +41,26 @@ public:
             texts.append(message.second);
         return texts;
     }
+    // "LEVEL text" per message, with the "file.cpp:NN " prefix reduced to "file.cpp ".
+    QStringList lines() const
+    {
+        static const QRegularExpression prefix(QStringLiteral("^([\\w.]+\\.cpp):\\d+ "));
+        static const char *const levels[] = {"DEBUG", "WARN", "ERROR", "FATAL", "INFO"};
+        QStringList lines;
+        for (const auto &message : s_messages)
+            lines << QLatin1String(levels[message.first]) + QLatin1Char(' ') + QString(message.second).replace(prefix, "\\1 ");
+        return lines;
+    }
 
 private:
+    // Messages may come from worker threads; they are read once those have finished.
     static void record(QtMsgType type, const QMessageLogContext &, const QString &text)
     {
+        const QMutexLocker locker(&s_mutex);
         s_messages.append(qMakePair(type, text));
     }
 
+    static inline QMutex s_mutex;
     static inline QList<QPair<QtMsgType, QString>> s_messages;
     QtMessageHandler m_previous = nullptr;
 };

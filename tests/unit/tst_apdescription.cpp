@@ -9,34 +9,6 @@ class TestApDescription : public QObject
     Q_OBJECT
 
 private slots:
-    void frequencyGivesScanChannel_data()
-    {
-        QTest::addColumn<int>("frequency");
-        QTest::addColumn<int>("channel");
-
-        QTest::newRow("2412 first 2.4 GHz channel") << 2412 << 1;
-        QTest::newRow("2437 channel 6") << 2437 << 6;
-        QTest::newRow("2472 channel 13") << 2472 << 13;
-        QTest::newRow("2473 just above channel 13") << 2473 << 0;
-        QTest::newRow("2484 channel 14") << 2484 << 14;
-        QTest::newRow("2411 below the band") << 2411 << 0;
-        QTest::newRow("2483 between 13 and 14") << 2483 << 0;
-        QTest::newRow("5170 lowest 5 GHz") << 5170 << 34;
-        QTest::newRow("5180 channel 36") << 5180 << 36;
-        QTest::newRow("5825 channel 165") << 5825 << 165;
-        QTest::newRow("5826 above the band") << 5826 << 0;
-        QTest::newRow("5169 below the band") << 5169 << 0;
-        QTest::newRow("zero") << 0 << 0;
-    }
-
-    void frequencyGivesScanChannel()
-    {
-        QFETCH(int, frequency);
-        QFETCH(int, channel);
-
-        QCOMPARE(NetworkTypes::frequencyToScanChannel(frequency), channel);
-    }
-
     void securityTypeGivesScanText_data()
     {
         QTest::addColumn<SecurityType>("type");

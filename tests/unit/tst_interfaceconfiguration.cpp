@@ -7,20 +7,6 @@ class TestInterfaceConfiguration : public QObject
     Q_OBJECT
 
 private slots:
-    void defaultAndNameOnlyMeanDhcp()
-    {
-        const InterfaceConfiguration empty;
-        QVERIFY(empty.name().isEmpty());
-        QVERIFY(!empty.hasAddress());
-        QVERIFY(!empty.hasGateway());
-
-        const InterfaceConfiguration named(QStringLiteral("eth0"));
-        QCOMPARE(named.name(), QStringLiteral("eth0"));
-        QVERIFY(!named.hasAddress());
-        QVERIFY(named != empty);
-        QVERIFY(named == InterfaceConfiguration(QStringLiteral("eth0")));
-    }
-
     void constructorParsesTexts_data()
     {
         QTest::addColumn<QString>("address");

@@ -32,27 +32,17 @@ struct Controller
 
     explicit Controller(const InterfaceName &name = Wired0) : wired(name, &driver, &address)
     {
-        const auto note = [this](const char *line) { return [this, line] { journal << QLatin1String(line); }; };
-        QObject::connect(&wired, &InterfaceWired::enabled, note("enabled"));
-        QObject::connect(&wired, &InterfaceWired::disabled, note("disabled"));
-        QObject::connect(&wired, &InterfaceWired::waiting, note("waiting"));
-        QObject::connect(&wired, &InterfaceWired::waitingInterfaceRunning, note("waitingInterfaceRunning"));
-        QObject::connect(&wired, &InterfaceWired::waitingIpSetup, note("waitingIpSetup"));
-        QObject::connect(&wired, &InterfaceWired::ready, note("ready"));
-        QObject::connect(&wired, &InterfaceWired::disconnecting, note("disconnecting"));
-        QObject::connect(&wired, &InterfaceWired::disconnected, note("disconnected"));
-        QObject::connect(&wired, &InterfaceWired::unready, note("unready"));
+        using W = InterfaceWired;
+        for (auto [signal, line] : {std::pair{&W::enabled, "enabled"}, {&W::disabled, "disabled"}, {&W::waiting, "waiting"},
+                                    {&W::waitingInterfaceRunning, "waitingInterfaceRunning"},
+                                    {&W::waitingIpSetup, "waitingIpSetup"}, {&W::ready, "ready"},
+                                    {&W::disconnecting, "disconnecting"}, {&W::disconnected, "disconnected"},
+                                    {&W::unready, "unready"}})
+            QObject::connect(&wired, signal, [this, line = line] { journal << QLatin1String(line); });
         QObject::connect(&wired, &InterfaceWired::cableStatus,
                          [this](bool in) { journal << QStringLiteral("cableStatus(%1)").arg(in ? "true" : "false"); });
         QObject::connect(&wired, &InterfaceWired::statusChanged,
                          [this](InterfaceStatus status) { journal << QStringLiteral("statusChanged(%1)").arg(int(status)); });
-    }
-
-    // Lets the machine start, or handle what was posted.
-    void settle()
-    {
-        for (int round = 0; round < 3; ++round)
-            QCoreApplication::processEvents();
     }
 
     // Feeds the machine the event of this name through the controller's operations.
@@ -102,17 +92,8 @@ struct Controller
     }
 };
 
-// The transition table: source, event, target, and what the event gives from the source reached by
-// the route below (commands, address manager calls and signals, in order).
-struct Row
-{
-    const char *source;
-    const char *event;
-    const char *target;
-    const char *journal;
-};
-
-const Row Table[] = {
+// What each event gives from the source reached by routeTo(), the interface names left out.
+const TransitionRow Table[] = {
     {"WiredNoInterface", "InterfaceAdded", "WiredInterfaceDown", "linkDown disabled statusChanged(1)"},
     {"WiredNoInterface", "InterfaceStopped", "WiredInterfaceDown", "statusChanged(1)"},
     {"WiredNoInterface", "InterfaceStarted", "WiredInterfaceUp", "statusChanged(2)"},
@@ -191,19 +172,11 @@ QStringList routeTo(const QString &state)
 std::unique_ptr<Controller> controllerIn(const QString &state)
 {
     auto controller = std::make_unique<Controller>();
-    controller->settle();
+    settle();
     for (const QString &event : routeTo(state))
         controller->apply(event);
     controller->journal.clear();
     return controller;
-}
-
-// Keeps the state machines' info and debug lines out of the test output (they exceed its limit).
-QtMessageHandler testFrameworkHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type != QtInfoMsg && type != QtDebugMsg)
-        testFrameworkHandler(type, context, text);
 }
 
 bool readsCarrier(const QString &interface, const QByteArray &value)
@@ -221,7 +194,7 @@ class TestInterfaceWired : public QObject
 private slots:
     void initTestCase()
     {
-        testFrameworkHandler = qInstallMessageHandler(quietHandler);
+        quietStateLogs();
         if (!inPrivateNamespaces())
             return;
         // Interfaces made here show under /sys only with a sysfs of this network namespace.
@@ -236,41 +209,7 @@ private slots:
 
     void cleanup() { KivLog::debugLevel = 0; }
 
-    void machineHoldsExactlyTheTableTransitions()
-    {
-        Controller controller;
-        QStringList built;
-        for (const KivTransition *transition : controller.wired.stateMachine()->findChildren<KivTransition *>())
-            built << controller.label(transition->sourceState()) + ' ' + KivEvents::eventName(transition->eventType())
-                         + ' ' + controller.label(transition->targetState());
-        QStringList expected;
-        for (const Row &row : Table)
-            expected << QStringLiteral("%1 %2 %3").arg(row.source, row.event, row.target);
-        built.sort();
-        expected.sort();
-        QCOMPARE(built, expected);
-
-        QStringList names;
-        for (const InterfaceWiredState *state : controller.wired.states()) {
-            QCOMPARE(state->objectName(), QString::fromLatin1(state->metaObject()->className()));
-            QCOMPARE(state->stateName(), state->objectName());
-            names << controller.label(state);
-        }
-        QCOMPARE(names.size(), 17);
-        QCOMPARE(names.filter("WiredDisconnected").size(), 2);
-        QCOMPARE(names.removeDuplicates(), 0);
-    }
-
-    void eachTransitionReachesItsTarget_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QStringList>("journal");
-        for (const Row &row : Table)
-            QTest::addRow("%s %s", row.source, row.event)
-                << row.source << row.event << row.target << QString(row.journal).split(' ');
-    }
+    void eachTransitionReachesItsTarget_data() { addTransitionRows(Table); }
 
     void eachTransitionReachesItsTarget()
     {
@@ -296,16 +235,11 @@ private slots:
                                      "WiredDisabledInterfaceRunning", "WiredWaiting", "WiredWaitingInterfaceRunning",
                                      "WiredWaitingIpSetup", "WiredReady", "WiredDisconnected (unplugged)",
                                      "WiredDisconnected (replugged)", "WiredInterfaceUp"}) {
-            const std::unique_ptr<Controller> controller = controllerIn(state);
-            const QStringList active = controller->active();
+            const QStringList active = controllerIn(state)->active();
             for (const QString &event : AllEvents) {
-                const bool accepted = std::any_of(std::begin(Table), std::end(Table), [&](const Row &row) {
-                    return event == QLatin1String(row.event) && active.contains(QLatin1String(row.source));
-                });
                 // In WiredReady every other event is held by the ready pause (tested below).
-                if (accepted || (state == QLatin1String("WiredReady") && !readyPassing.contains(event)))
-                    continue;
-                QTest::addRow("%s %s", qPrintable(state), qPrintable(event)) << state << event;
+                if (!tableAccepts(Table, active, event) && (state != QLatin1String("WiredReady") || readyPassing.contains(event)))
+                    QTest::addRow("%s %s", qPrintable(state), qPrintable(event)) << state << event;
             }
         }
     }
@@ -333,7 +267,7 @@ private slots:
         LogCapture log;
         {
             Controller controller;
-            controller.settle();
+            settle();
             controller.wired.enable();
             controller.wired.activate(Activated);
             controller.wired.reloadIp(Reloaded);
@@ -390,7 +324,7 @@ private slots:
         KivLog::debugLevel = 1;
         LogCapture log;
         Controller controller{InterfaceName(interface)};
-        controller.settle();
+        settle();
         active << "WiredInterfaceContainer" << "WiredPresentContainer" << "WiredStateMachineContainer";
         active.sort();
         QCOMPARE(controller.active(), active);
@@ -457,7 +391,7 @@ private slots:
             QVERIFY(sh("mount", {"--bind", einval, carrier}));
 
         Controller controller{InterfaceName(QStringLiteral("kivfake0"))};
-        controller.settle();
+        settle();
         KivLog::debugLevel = 1;
         LogCapture log;
         QCOMPARE(controller.wired.isCablePluggedIn(), pluggedIn);
@@ -487,14 +421,13 @@ private slots:
         QCOMPARE(removed->seen(), QStringList{"disconnecting"});
         QVERIFY(disabling->wired.isConnected());
 
-        QTRY_VERIFY_WITH_TIMEOUT(disabledAfter >= 0 && removedAfter >= 0, InterfaceWired::ReadyPauseMs + 3000);
+        // Only the lower bound is timed: a loaded machine may deliver the timer late.
+        QTRY_VERIFY_WITH_TIMEOUT(disabledAfter >= 0 && removedAfter >= 0, InterfaceWired::ReadyPauseMs + 30000);
         for (qint64 after : {disabledAfter, removedAfter}) {
             // The machine's coarse timer may fire up to 5% early.
             QVERIFY2(after >= InterfaceWired::ReadyPauseMs * 95 / 100, qPrintable(QString::number(after)));
-            QVERIFY2(after < InterfaceWired::ReadyPauseMs + 2000, qPrintable(QString::number(after)));
         }
-        disabling->settle();
-        removed->settle();
+        settle();
         QCOMPARE(disabling->seen(), QStringList({"disconnecting", "stop", "unready", "linkDown", "disabled"}));
         QCOMPARE(removed->seen(), QStringList({"disconnecting", "stop", "unready", "enabled", "statusChanged(0)"}));
         QVERIFY(disabling->active().contains("WiredDisabledInterfaceRunning"));
@@ -504,12 +437,10 @@ private slots:
 
     void cableLossInReadyPauseAppliesHeldDisableFirst()
     {
+        // apply() only handles what is posted, so all of this happens without waiting for the pause.
         auto controller = controllerIn("WiredReady");
-        QElapsedTimer clock;
-        clock.start();
         controller->apply("Disable");
         controller->apply("CableUnplugged");
-        QVERIFY(clock.elapsed() < InterfaceWired::ReadyPauseMs / 2);
         QCOMPARE(controller->seen(), QStringList({"disconnecting", "cableStatus(false)", "stop", "unready", "linkDown",
                                                    "disabled", "linkDown", "disabled"}));
         QVERIFY(controller->active().contains("WiredDisabled"));

@@ -11,7 +11,6 @@
 #include "Supplicant.h"
 
 #include <QElapsedTimer>
-#include <QSignalTransition>
 #include <QtTest>
 
 #include <algorithm>
@@ -116,12 +115,6 @@ struct Controller
         settle();
     }
 
-    void settle()
-    {
-        for (int round = 0; round < 3; ++round)
-            QCoreApplication::processEvents();
-    }
-
     // Feeds the machines the event (or signal) of this name through the controller and its fakes.
     void apply(const QString &event, const InterfaceName &ap = Uap0)
     {
@@ -179,16 +172,8 @@ struct Controller
     QStringList softApActive() const { return names(wireless.softApStateMachine()->configuration()); }
 };
 
-// Source, event (or signal), target, and what it gives from the source reached by routeTo().
-struct Row
-{
-    const char *source;
-    const char *event;
-    const char *target;
-    const char *journal;
-};
-
-const Row ClientTable[] = {
+// Events or signals, and what each gives from the source reached by routeTo().
+const TransitionRow ClientTable[] = {
     {"WirelessNoInterface", "InterfaceAdded", "WirelessInterfaceDown", "interfaceAdded statusChanged(1)"},
     {"WirelessNoInterface", "InterfaceStopped", "WirelessInterfaceDown", "interfaceAdded statusChanged(1)"},
     {"WirelessNoInterface", "InterfaceStarted", "WirelessInterfaceUp", "interfaceAdded disable disabled statusChanged(2)"},
@@ -281,25 +266,6 @@ std::unique_ptr<Controller> controllerIn(const QString &state, const QList<QStri
     return controller;
 }
 
-// The event a transition fires on: a registered event name, or the signal's name.
-QString trigger(const QAbstractTransition *transition)
-{
-    if (const auto *event = qobject_cast<const KivTransition *>(transition))
-        return KivEvents::eventName(event->eventType());
-    const auto *signal = qobject_cast<const QSignalTransition *>(transition);
-    QString name = signal ? QString::fromLatin1(signal->signal()) : QString();
-    if (!name.isEmpty() && name.at(0).isDigit())
-        name.remove(0, 1);
-    return name.section('(', 0, 0);
-}
-
-QtMessageHandler testFrameworkHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type != QtInfoMsg && type != QtDebugMsg)
-        testFrameworkHandler(type, context, text);
-}
-
 } // namespace
 
 class TestInterfaceWireless : public QObject
@@ -312,40 +278,14 @@ class TestInterfaceWireless : public QObject
 private slots:
     void initTestCase()
     {
-        testFrameworkHandler = qInstallMessageHandler(quietHandler);
+        quietStateLogs();
         QVERIFY(m_programs.install("iw"));
         m_programs.putFirstOnPath();
     }
 
     void cleanup() { KivLog::debugLevel = 0; }
 
-    void clientMachineHoldsExactlyTheTableTransitions()
-    {
-        Controller controller;
-        QStringList built;
-        for (const QAbstractTransition *t : controller.wireless.stateMachine()->findChildren<QAbstractTransition *>())
-            built << t->sourceState()->objectName() + ' ' + trigger(t) + ' ' + t->targetState()->objectName();
-        QStringList expected;
-        for (const Row &row : ClientTable)
-            expected << QStringLiteral("%1 %2 %3").arg(row.source, row.event, row.target);
-        built.sort();
-        expected.sort();
-        QCOMPARE(built, expected);
-        for (const InterfaceWirelessState *state : controller.wireless.states())
-            QCOMPARE(state->objectName(), QString::fromLatin1(state->metaObject()->className()));
-        QCOMPARE(controller.wireless.states().size(), 22);
-    }
-
-    void eachClientTransitionReachesItsTarget_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QStringList>("journal");
-        for (const Row &row : ClientTable)
-            QTest::addRow("%s %s", row.source, row.event)
-                << row.source << row.event << row.target << QString(row.journal).split(' ', Qt::SkipEmptyParts);
-    }
+    void eachClientTransitionReachesItsTarget_data() { addTransitionRows(ClientTable); }
 
     void eachClientTransitionReachesItsTarget()
     {
@@ -375,11 +315,9 @@ private slots:
                                      "WirelessReady", "WirelessWps", "WirelessScanActive"}) {
             const QStringList active = controllerIn(state)->active();
             for (const QString &event : ClientEvents) {
-                const bool accepted = std::any_of(std::begin(ClientTable), std::end(ClientTable), [&](const Row &row) {
-                    return event == QLatin1String(row.event) && active.contains(QLatin1String(row.source));
-                });
                 // In WirelessReady every other event is held by the ready pause (tested below).
-                if (!accepted && (state != QLatin1String("WirelessReady") || readyPassing.contains(event)))
+                if (!tableAccepts(ClientTable, active, event)
+                    && (state != QLatin1String("WirelessReady") || readyPassing.contains(event)))
                     QTest::addRow("%s %s", qPrintable(state), qPrintable(event)) << state << event;
             }
         }
@@ -407,13 +345,13 @@ private slots:
         Controller controller;
         controller.wireless.enable({Home, Cafe});
         controller.wireless.enable({Cafe});
-        controller.settle();
+        settle();
         // The second Enable has no transition in WirelessInterfaceDownEnabled.
         QCOMPARE(ssids(controller.wireless.networks()), QStringLiteral("Cafe,Home"));
         controller.apply("InterfaceStarted");
         QVERIFY(controller.journal.contains("enable(Cafe,Home)"));
         controller.wireless.enable({Cafe});
-        controller.settle();
+        settle();
         QCOMPARE(controller.journal.mid(controller.journal.size() - 3),
                  QStringList({"enabled", "enable(Cafe)", "waiting"}));
     }
@@ -423,7 +361,7 @@ private slots:
         Controller controller;
         controller.journal.clear();
         controller.wireless.wpsPin("12345670");
-        controller.settle();
+        settle();
         QVERIFY(controller.active().contains("WirelessInterfaceDownWps"));
         QCOMPARE(controller.journal, QStringList());
         controller.apply("InterfaceStarted");
@@ -456,10 +394,10 @@ private slots:
         QObject::connect(&ready->wireless, &InterfaceWireless::waiting, [&] { reenabledAfter = clock.elapsed(); });
         ready->wireless.enable({Cafe});
         scanning->apply("Scan");
-        ready->settle();
+        settle();
         QCOMPARE(ready->journal, QStringList{"disconnecting"});
 
-        QTRY_VERIFY_WITH_TIMEOUT(reenabledAfter >= 0, InterfaceWireless::ReadyPauseMs + 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(reenabledAfter >= 0, InterfaceWireless::ReadyPauseMs + 30000);
         QVERIFY2(reenabledAfter >= InterfaceWireless::ReadyPauseMs * 95 / 100, qPrintable(QString::number(reenabledAfter)));
         QCOMPARE(ready->journal, QStringList({"disconnecting", "stop", "unready", "enabled", "enable(Cafe)", "waiting"}));
 
@@ -467,7 +405,7 @@ private slots:
         const qint64 secondScan = clock.elapsed();
         scanning->apply("Scan");
         QCOMPARE(scanning->journal, QStringList({"scan", "scanResults(0)", "scan"}));
-        QTRY_COMPARE_WITH_TIMEOUT(scanning->journal.size(), 4, WirelessScanActive::ScanTimeoutMs + 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(scanning->journal.size(), 4, WirelessScanActive::ScanTimeoutMs + 30000);
         QCOMPARE(scanning->journal.last(), QStringLiteral("scanResults(0)"));
         QVERIFY(clock.elapsed() - secondScan >= WirelessScanActive::ScanTimeoutMs * 95 / 100);
         QVERIFY(scanning->active().contains("WirelessScanInactive"));
@@ -515,7 +453,7 @@ private slots:
         const QStringList client = controller.active();
         controller.wireless.setUpState(Uap0, true);
         controller.wireless.interfaceAdded(Uap0);
-        controller.settle();
+        settle();
         QCOMPARE(controller.active(), client);
         QVERIFY(controller.softApActive().contains("softApStopped_kivuap0"));
     }
@@ -591,7 +529,7 @@ private slots:
         map.insert("domainName", "setup.local");
         controller.journal.clear();
         controller.wireless.updateSoftApSettings(SoftApSettings(map));
-        controller.settle();
+        settle();
         QCOMPARE(controller.journal, QStringList());
         QCOMPARE(controller.wireless.softApSettings().value(Uap0.toString()).toMap().value("domainName").toString(), QString());
 
@@ -604,7 +542,7 @@ private slots:
             LogCapture log;
             controller.journal.clear();
             controller.wireless.updateSoftApSettings(SoftApSettings(bad));
-            controller.settle();
+            settle();
             QCOMPARE(controller.journal, QStringList({"softapUnready(kivuap0)", "softapReady(kivuap0)"}));
             const QStringList refusals = log.texts().filter("Can't start softap");
             QCOMPARE(refusals.size(), 1);

@@ -1,4 +1,5 @@
 #include "KivdOptions.h"
+#include "LogExpect.h"
 #include "TestSupport.h"
 
 #include <QtTest>
@@ -92,7 +93,7 @@ private slots:
         QFETCH(int, exitStatus);
         QFETCH(QStringList, logged);
 
-        LogRecorder recorder;
+        LogCapture recorder;
         const KivdOptions options = KivdOptions::parse(arguments);
         QCOMPARE(options.outcome, outcome);
         QCOMPARE(options.exitStatus(), exitStatus);

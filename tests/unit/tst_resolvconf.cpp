@@ -20,6 +20,7 @@ AddressList addresses(const QStringList &texts)
 
 QByteArray fixture(const QString &name)
 {
+    // The source tree comes from the test's environment: a compiler cache may leave __FILE__ relative.
     QFile file(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/unit/fixtures/") + name);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", qPrintable(name));

@@ -113,6 +113,7 @@ private slots:
     // Every corpus entry and every truncation of it parses to well-formed results.
     void replaysCorpusWithoutFault()
     {
+        // The source tree comes from the test's environment: a compiler cache may leave __FILE__ relative.
         const QDir corpus(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/fuzz/corpus/router_advertisement"));
         const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
         QVERIFY2(files.size() >= 10, qPrintable(corpus.path()));

@@ -12,21 +12,16 @@
 #include <QStringList>
 #include <QtTest>
 
-// An AddressManager running inside a sandbox device (kiv-address-driver), with helpers that read
+// AddressManagers running inside a sandbox device (kiv-address-driver), with helpers that read
 // the device's addresses, routes, resolver file and processes.
 class AddressSandbox
 {
 public:
-    bool up(const QStringList &options = {})
-    {
-        if (!sandbox.up(options))
-            return false;
-        return true;
-    }
-
-    // Starts the driver for the interface; false when it could not be started.
+    // Starts a driver for the interface, forgetting the reports of an earlier one; false when it
+    // could not be started.
     bool startDriver(const QString &interface)
     {
+        m_output.clear();
         m_driver = sandbox.start(QStringLiteral(KIV_ADDRESS_DRIVER), {interface});
         return m_driver != nullptr;
     }
