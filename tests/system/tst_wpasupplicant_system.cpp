@@ -189,7 +189,7 @@ private slots:
         connectTo({home()});
         QCOMPARE(m_signals->withoutScans(), QStringList({"configured", "connected"}));
         QCOMPARE(callMembers({"CreateInterface", "GetInterface"}), QStringList({"CreateInterface", "CreateInterface", "GetInterface"}));
-        const QVariantMap details {{"Ssid", "Home"}, {"Bssid", "02:00:00:00:01:01"}, {"Encryption", "WPA2-PSK"},
+        const QVariantMap details {{"Ssid", "Home"}, {"Bssid", "02:00:00:00:01:01"}, {"Encryption", "WPA2-PSK+WPA-PSK"},
                                    {"Signal", -45}, {"Frequency", 2437u}, {"Channel", 6}};
         QCOMPARE(supplicant->getNetworkDetails(), details);
         QCOMPARE(supplicant->getCurrentChannel(), 6);

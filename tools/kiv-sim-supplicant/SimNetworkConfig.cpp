@@ -230,6 +230,11 @@ QString SimAssociation::authMode(const SimNetworkConfig &network, const SimAcces
     const QString akm = selectedAkm(network, offeredAkms(network, ap, &rsn));
     if (akm == QLatin1String("WPA-PSK-SHA256"))
         return QStringLiteral("WPA2-PSK-SHA256");
+    // wpa_supplicant names the protocols the network block allows, not the one negotiated.
+    const bool allowsWpa = network.proto.contains(QLatin1String("WPA"));
+    const bool allowsRsn = network.proto.contains(QLatin1String("RSN")) || network.proto.contains(QLatin1String("WPA2"));
+    if (allowsWpa && allowsRsn)
+        return QStringLiteral("WPA2-PSK+WPA-PSK");
     return rsn ? QStringLiteral("WPA2-PSK") : QStringLiteral("WPA-PSK");
 }
 

@@ -51,7 +51,8 @@ bool usable(const SimNetworkConfig &network, const SimAccessPoint &ap, const QBy
 // Empty when the association completes; otherwise the reason of the temporary disabling.
 QString failureReason(const SimNetworkConfig &network, const SimAccessPoint &ap);
 
-// "CurrentAuthMode" while associated: "NONE", "WPA-PSK", "WPA2-PSK" or "WPA2-PSK-SHA256".
+// "CurrentAuthMode" while associated: "NONE", "WPA-PSK", "WPA2-PSK", "WPA2-PSK+WPA-PSK" (the
+// network allows both protocols) or "WPA2-PSK-SHA256".
 QString authMode(const SimNetworkConfig &network, const SimAccessPoint &ap);
 
 // The network block wpa_supplicant makes from WPS credentials, as AddNetwork entries.
