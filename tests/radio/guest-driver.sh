@@ -50,6 +50,8 @@ for dir in "$here"/scenarios/*/; do
     fi
     radios=2
     [ -r "$dir/radios" ] && radios=$(cat "$dir/radios")
+    hwsim_options=""
+    [ -r "$dir/hwsim-options" ] && hwsim_options=$(cat "$dir/hwsim-options")
     scenario_limit=$limit
     [ -r "$dir/time-limit" ] && scenario_limit=$(cat "$dir/time-limit")
     mkdir -p /run/kiv-radio/work
@@ -57,7 +59,7 @@ for dir in "$here"/scenarios/*/; do
     log="/run/kiv-radio/work/$name.log"
     start=$(date +%s)
     echo "radio-driver: $name ($radios radios, ${scenario_limit} s)"
-    if ! modprobe mac80211_hwsim radios="$radios" >"$log" 2>&1; then
+    if ! modprobe mac80211_hwsim radios="$radios" $hwsim_options >"$log" 2>&1; then
         status=125
     else
         (cd "$dir" && RADIO_LIB="$here/radio-lib.sh" RADIO_WORK=/run/kiv-radio/work KIV_BUILD_DIR="$build" \
