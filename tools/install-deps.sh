@@ -17,7 +17,7 @@ wpasupplicant
 # kernel's initramfs-generator dependency without pulling in udev; the guest's initramfs is built
 # from the dynamic busybox above (busybox-static would replace it and remove udhcpc/udhcpd).
 PACKAGES="$PACKAGES
-linux-image-amd64 tiny-initramfs qemu-system-x86 wireless-regdb hostapd cpio
+linux-image-amd64 tiny-initramfs qemu-system-x86 wireless-regdb hostapd cpio jq
 "
 
 if [ "$(id -u)" -ne 0 ]; then

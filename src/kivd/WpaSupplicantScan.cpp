@@ -5,8 +5,30 @@
 #include "LogHandler.h"
 #include "fi_w1_wpa_supplicant1_Interface.h"
 
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QStringList>
 #include <QTimer>
+
+namespace {
+
+// wpa_supplicant answers SignalPoll with its a{sv} wrapped in a variant, although its interface
+// description promises a plain a{sv}: both forms are accepted.
+QVariantMap signalPollValues(const QDBusMessage &reply)
+{
+    if (reply.arguments().isEmpty())
+        return QVariantMap();
+    QVariant value = reply.arguments().constFirst();
+    if (value.userType() == qMetaTypeId<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    if (value.userType() == qMetaTypeId<QDBusArgument>())
+        return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+    return value.toMap();
+}
+
+} // namespace
 
 void WpaSupplicant::scan()
 {
@@ -146,13 +168,12 @@ QVariantMap WpaSupplicant::getNetworkDetails()
         kivDebug() << "Not connected, can't return any network details yet";
         return details;
     }
-    QDBusPendingReply<QVariantMap> pollReply = m_supplicantInterface->SignalPoll();
-    pollReply.waitForFinished();
+    const QDBusMessage pollReply = m_supplicantInterface->call(QStringLiteral("SignalPoll"));
     QVariantMap poll;
-    if (pollReply.isError())
-        kivCritical() << "SignalPoll method call to wpa_supplicant failed: " << pollReply.error().message();
+    if (pollReply.type() == QDBusMessage::ErrorMessage)
+        kivCritical() << "SignalPoll method call to wpa_supplicant failed: " << pollReply.errorMessage();
     else
-        poll = pollReply.value();
+        poll = signalPollValues(pollReply);
 
     const QSharedPointer<BssMonitor> monitor = m_bssTable.value(path);
     if (!monitor) {

@@ -4,6 +4,7 @@
 #include "SimPlan.h"
 
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 
 namespace {
 
@@ -276,7 +277,8 @@ SimResult SimInterface::signalPoll() const
     poll.insert(QStringLiteral("noise"), -92);
     poll.insert(QStringLiteral("frequency"), static_cast<uint>(ap->frequency));
     poll.insert(QStringLiteral("width"), QStringLiteral("20 MHz"));
-    return SimResult::success({poll});
+    // wpa_supplicant wraps the answer in a variant, unlike its interface description's a{sv}.
+    return SimResult::success({QVariant::fromValue(QDBusVariant(poll))});
 }
 
 SimResult SimInterface::disconnect()
