@@ -35,10 +35,14 @@ wait_for 20 test -e "$RADIO_WORK/relay.ready"
 kivd_start -d
 step "kivd started"
 kivd_ctl mode wireless
-kivd_ctl softap start uap0 ssid=KivSetup channel=11
+# wpa_supplicant's P2P device has taken the radio's second address, so mac80211 gives uap0
+# wlan0's address and refuses to bring it up next to wlan0: the client names a BSSID of its own.
+kivd_ctl softap start uap0 ssid=KivSetup channel=11 bssid=02:00:00:00:0a:01
 kivd_wait_signal 120 Connected '"uap0"'
 step "soft AP ready"
-grep -q 'Creating "uap0" interface' "$KIVD_LOG"
+grep -aq 'Creating "uap0" interface' "$KIVD_LOG"
+grep -aqi 'Setting softap BSSID: 02:00:00:00:0a:01' "$KIVD_LOG"
+[ "$(link_address device uap0)" = 02:00:00:00:0a:01 ]
 ip netns exec device iw dev uap0 info | tee "$RADIO_WORK/uap0-info"
 grep -q 'type AP' "$RADIO_WORK/uap0-info"
 grep -qx 'channel=11' /tmp/hostapd_uap0.conf
@@ -72,7 +76,7 @@ wait_for 150 grep -qx 'channel=1' /tmp/hostapd_uap0.conf
 step "soft AP moved to channel 1"
 wait_for 60 sh -c "ip netns exec device iw dev uap0 info | grep -q 'channel 1 (2412 MHz)'"
 ip netns exec device iw dev uap0 info
-grep -q 'Restarting SoftAp' "$KIVD_LOG"
+grep -aq 'Restarting SoftAp' "$KIVD_LOG"
 kivd_wait_signal 120 Connected '"wlan0"'
 step "wlan0 connected"
 kivd_details wlan0 "$RADIO_WORK/wlan0.json"

@@ -58,7 +58,7 @@ kivd_ctl --timeout 120 wps pin 11111111 2> "$RADIO_WORK/wrong-pin.err" || status
 cat "$RADIO_WORK/wrong-pin.err"
 [ "$status" -eq 1 ]
 grep -qx 'kivctl: WPS failed: No DHCP response' "$RADIO_WORK/wrong-pin.err"
-grep 'Wps event received: fail' "$KIVD_LOG"
+grep -a 'Wps event received: fail' "$KIVD_LOG"
 [ "$(kivd_signal_count WpsError)" -eq 1 ]
 [ "$(kivd_signal_count WpsCredentials)" -eq 2 ]
 step "wrong PIN refused"
