@@ -2,7 +2,7 @@
 # StartSoftAp makes kivd create uap0 on the client's radio with iw and serve it with the real
 # hostapd; a station on a third radio joins with the real wpa_supplicant and takes a lease from
 # kivd's udhcpd. When wlan0 then associates with an access point on another channel, the soft
-# AP is restarted on the client's channel.
+# AP is restarted on the client's channel, and a later start takes that channel at once.
 set -eu
 . "$(dirname "$RADIO_LIB")/kivd-lib.sh"
 begin=$(date +%s)
@@ -89,5 +89,14 @@ kivd_wait_signal 60 Disconnected '"uap0"'
 step "soft AP stopped"
 kivd_details uap0 "$RADIO_WORK/uap0.json"
 json_is "$RADIO_WORK/uap0.json" .SoftApUp false
+
+# Started again with the same settings while the client is associated: channel 1 from the start.
+kivd_ctl softap start uap0 ssid=KivSetup channel=11 bssid=02:00:00:00:0a:01
+kivd_wait_signal 60 Connected '"uap0"' 2
+grep -qx 'channel=1' /tmp/hostapd_uap0.conf
+wait_for 60 sh -c "ip netns exec device iw dev uap0 info | grep -q 'channel 1 (2412 MHz)'"
+kivd_ctl softap stop uap0
+kivd_wait_signal 60 Disconnected '"uap0"' 2
+step "soft AP started on the client's channel"
 kill "$relay"
 kivd_stop
