@@ -257,3 +257,31 @@ kivd_exit_trap() {
     fi
     exit "$scenario_status"
 }
+
+# start_access_point RADIO SSID PASSPHRASE NET: hostapd (WPA2-PSK, channel 6) on radio RADIO as
+# wlan<RADIO> in namespace "ap", with dnsmasq handing out NET.100-150 there (start_dnsmasq).
+start_access_point() {
+    radio_to_netns "$1" ap "wlan$1"
+    write_hostapd_conf "$RADIO_WORK/hostapd.conf" "wlan$1" "$2" "$3"
+    start_hostapd ap "$RADIO_WORK/hostapd.conf"
+    start_dnsmasq ap "wlan$1" "$4"
+}
+
+# stop_hostapd: ends the hostapd started by start_hostapd and waits until it is gone.
+stop_hostapd() {
+    pid=$(cat "$RADIO_WORK/hostapd.pid")
+    kill -TERM "$pid"
+    wait_for 30 sh -c "! kill -0 $pid"
+}
+
+# add_cable NS NET: a veth "eth0" in the device's namespace whose other end "lan0" sits in
+# namespace NS (created when missing) with dnsmasq serving NET (start_dnsmasq). The cable is in;
+# `ip -n NS link set lan0 down` pulls it. Create it before kivd_start: the guest has no udevd.
+add_cable() {
+    [ -e "/run/netns/$1" ] || ip netns add "$1"
+    ip -n device link add eth0 type veth peer name lan0 netns "$1"
+    # Raw-socket DHCP clients drop packets with partial checksums on veth.
+    ip netns exec device ethtool -K eth0 tx off > /dev/null
+    ip netns exec "$1" ethtool -K lan0 tx off > /dev/null
+    start_dnsmasq "$1" lan0 "$2"
+}

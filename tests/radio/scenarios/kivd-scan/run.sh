@@ -1,0 +1,81 @@
+#!/bin/sh
+# kivd scans with the real wpa_supplicant while hostapd serves four networks on two radios:
+# WPA2-PSK and a hidden WPA2-PSK one on channel 6, an open and a WPA-EAP-only one on channel 11.
+# ScanResults lists the first and the third with their security types and channels only.
+set -eu
+. "$(dirname "$RADIO_LIB")/kivd-lib.sh"
+trap 'kivd_exit_trap hostapd.log' EXIT
+
+radio_to_netns 0 device wlan0
+radio_to_netns 1 ap wlan1
+radio_to_netns 2 ap wlan2
+home=$(link_address ap wlan1 | tr a-f A-F)
+cafe=$(link_address ap wlan2 | tr a-f A-F)
+# Second BSSes on each radio: the radio's address with the last bit set.
+hidden=${home%?}1
+corp=${cafe%?}1
+cat > "$RADIO_WORK/hostapd-wlan1.conf" <<CONF
+interface=wlan1
+driver=nl80211
+ctrl_interface=$RADIO_WORK/hostapd
+hw_mode=g
+channel=6
+ssid=KivHome
+wpa=2
+wpa_key_mgmt=WPA-PSK
+rsn_pairwise=CCMP
+wpa_passphrase=home-passphrase
+
+bss=wlan1b
+bssid=$hidden
+ctrl_interface=$RADIO_WORK/hostapd
+ssid=KivHidden
+ignore_broadcast_ssid=1
+wpa=2
+wpa_key_mgmt=WPA-PSK
+rsn_pairwise=CCMP
+wpa_passphrase=hidden-passphrase
+CONF
+cat > "$RADIO_WORK/hostapd-wlan2.conf" <<CONF
+interface=wlan2
+driver=nl80211
+ctrl_interface=$RADIO_WORK/hostapd
+hw_mode=g
+channel=11
+ssid=KivCafe
+
+bss=wlan2b
+bssid=$corp
+ctrl_interface=$RADIO_WORK/hostapd
+ssid=KivCorp
+wpa=2
+wpa_key_mgmt=WPA-EAP
+rsn_pairwise=CCMP
+ieee8021x=1
+own_ip_addr=127.0.0.1
+auth_server_addr=127.0.0.1
+auth_server_port=1812
+auth_server_shared_secret=radius-secret
+CONF
+ip netns exec ap hostapd -B -P "$RADIO_WORK/hostapd.pid" -f "$RADIO_WORK/hostapd.log" \
+    "$RADIO_WORK/hostapd-wlan1.conf" "$RADIO_WORK/hostapd-wlan2.conf"
+for ifname in wlan1 wlan2; do
+    wait_for 60 sh -c "ip netns exec ap hostapd_cli -p '$RADIO_WORK/hostapd' -i $ifname status | grep -q '^state=ENABLED'"
+done
+
+kivd_start -d
+kivd_ctl mode wireless
+# A scan on the emulated machine may miss a channel: scan until both visible networks are in.
+for attempt in 1 2 3 4; do
+    kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json"
+    [ "$(jq 'map(select(.ssid == "KivHome" or .ssid == "KivCafe")) | length' "$RADIO_WORK/scan.json")" -eq 2 ] && break
+done
+cat "$RADIO_WORK/scan.json"
+json_is "$RADIO_WORK/scan.json" 'map(.ssid) | sort | join(",")' KivCafe,KivHome
+json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivHome") | [.type, .channel, .frequency, .bssid] | join(" ")' "wpa_psk 6 2437 $home"
+json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivCafe") | [.type, .channel, .frequency, .bssid] | join(" ")' "unsecured 11 2462 $cafe"
+# The hidden and the EAP-only access points are seen by the supplicant all the same.
+for bssid in "$hidden" "$corp"; do
+    ip netns exec device iw dev wlan0 scan dump | grep -qi "BSS $bssid"
+done
+kivd_stop
