@@ -40,6 +40,8 @@ reset_guest() {
         ip netns del "$ns"
     done
     modprobe -r mac80211_hwsim 2>/dev/null
+    # cfg80211 numbers radios on from its last load: unloaded, the next scenario's radio 0 is phy0.
+    modprobe -r mac80211 cfg80211 2>/dev/null
     umount -l /run/kiv-radio/work 2>/dev/null
 }
 

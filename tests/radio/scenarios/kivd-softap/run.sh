@@ -11,9 +11,12 @@ step() {
 }
 trap 'kivd_exit_trap hostapd.log dnsmasq-wlan1.log station.log relay.log' EXIT
 
-# kivd names the radio "phy0" when it adds the soft-AP interface.
-phy=$(radio_phy 0)
-[ "$phy" = phy0 ] || iw phy "$phy" set name phy0
+# kivd names the radio "phy0" when it adds the soft-AP interface (cfg80211 refuses to rename
+# another radio so).
+if [ "$(radio_phy 0)" != phy0 ]; then
+    echo "radio 0 is $(radio_phy 0), not phy0"
+    exit 1
+fi
 radio_to_netns 0 device wlan0
 radio_to_netns 1 ap wlan1
 radio_to_netns 2 sta wlan2
