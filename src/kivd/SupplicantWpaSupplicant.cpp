@@ -166,6 +166,13 @@ void WpaSupplicant::startSupplicant()
     KivCommon::connect(m_supplicantInterface, SIGNAL(ScanDone(bool)), this, SLOT(on_scanDone(bool)));
     KivCommon::connect(m_supplicantInterface, SIGNAL(NetworkTempDisabled(QVariantMap)), this,
                        SLOT(on_networkTempDisabled(QVariantMap)));
+    const QDBusMessage introspection = bus.call(QDBusMessage::createMethodCall(
+        supplicantService, path, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
+    m_derivesWrongKey = introspection.type() == QDBusMessage::ReplyMessage
+                        && !introspection.arguments().value(0).toString().contains(QLatin1String("\"NetworkTempDisabled\""));
+    m_wrongKeyDetector = WrongKeyDetector();
+    if (m_derivesWrongKey)
+        kivInfo() << "wpa_supplicant has no NetworkTempDisabled signal, rejected keys are told from its states";
     kivDebug() << "Opened wpa_supplicant interface to " << m_supplicantInterface->ifname();
 
     m_supplicantWPS = new FiW1WpaSupplicant1Wps(supplicantService, path, bus, this);
@@ -236,6 +243,11 @@ void WpaSupplicant::on_logicThread_finished()
 void WpaSupplicant::on_propertiesChanged(const QVariantMap &properties)
 {
     kivDebug() << "Got " << properties.size() << " properties from supplicant";
+    const QString rejected = m_derivesWrongKey ? m_wrongKeyDetector.update(properties) : QString();
+    if (!rejected.isEmpty()) {
+        kivInfo() << "The access point broke off the 4-way handshake of " << rejected << ", reporting WRONG_KEY";
+        enqueue(SupplicantMessage::make(SupplicantMessage::NetworkTempDisabled {QDBusObjectPath(rejected), QStringLiteral("WRONG_KEY")}));
+    }
     for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
         kivDebug() << "Received property update: " << it.key() << "=" << it.value().toString();
         if (it.key() != QLatin1String("State"))

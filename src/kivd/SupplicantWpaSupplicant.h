@@ -2,6 +2,7 @@
 
 #include "Supplicant.h"
 #include "SupplicantMessageQueue.h"
+#include "WrongKeyDetector.h"
 
 #include <QDBusObjectPath>
 #include <QHash>
@@ -106,4 +107,7 @@ private:
     // Monitors dropped by a shutdown on the worker, released later on the main thread.
     QHash<QString, QSharedPointer<BssMonitor>> m_retiredMonitors;
     bool m_destroying = false;
+    // Main thread: WRONG_KEY derived from state updates when the supplicant lacks NetworkTempDisabled.
+    WrongKeyDetector m_wrongKeyDetector;
+    bool m_derivesWrongKey = false;
 };

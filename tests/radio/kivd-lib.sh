@@ -93,9 +93,11 @@ kivd_device_main() {
     echo "$status" > "$KIVD_DIR/kivd-status"
 }
 
-# kivd_start [KIVD_ARGUMENTS...]: starts the device, the signal recorder (kivd_signals) and
+# kivd_start [KIVD_ARGUMENTS...]: starts the device, the signal recorder (kivd_signal_lines) and
 # kivd, and waits until kivd owns "com.tarvel.kiv". Needs the "device" namespace (radio_to_netns).
 kivd_start() {
+    # kivd sets links down and kills programs by name: only ever inside the radio test guest.
+    grep -q 'kivdriver=' /proc/cmdline || { echo "kivd_start: refusing to run outside the radio test guest"; return 1; }
     [ -e /run/netns/device ] || { echo "kivd_start: no network namespace 'device'"; return 1; }
     [ -x "$KIVD_PROGRAM" ] || { echo "kivd_start: $KIVD_PROGRAM is not built"; return 1; }
     [ -x "$KIVCTL_PROGRAM" ] || { echo "kivd_start: $KIVCTL_PROGRAM is not built"; return 1; }

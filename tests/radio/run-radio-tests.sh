@@ -9,7 +9,7 @@ set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${KIV_BUILD_DIR:-}
-total=420
+total=900
 while getopts b:t: opt; do
     case $opt in
     b) build=$OPTARG ;;

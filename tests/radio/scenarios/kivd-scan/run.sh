@@ -65,17 +65,22 @@ done
 
 kivd_start -d
 kivd_ctl mode wireless
-# A scan on the emulated machine may miss a channel: scan until both visible networks are in.
-for attempt in 1 2 3 4; do
+# A scan on the emulated machine may miss a beacon: scan until the radio has seen all four
+# access points and both visible networks are in kivd's results.
+seen_all() {
+    [ "$(jq 'map(select(.ssid == "KivHome" or .ssid == "KivCafe")) | length' "$RADIO_WORK/scan.json")" -eq 2 ] || return 1
+    ip netns exec device iw dev wlan0 scan dump > "$RADIO_WORK/scan-dump.txt"
+    for bssid in "$home" "$hidden" "$cafe" "$corp"; do
+        grep -qi "^BSS $bssid" "$RADIO_WORK/scan-dump.txt" || return 1
+    done
+}
+for attempt in 1 2 3 4 5; do
     kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json"
-    [ "$(jq 'map(select(.ssid == "KivHome" or .ssid == "KivCafe")) | length' "$RADIO_WORK/scan.json")" -eq 2 ] && break
+    if seen_all; then break; fi
 done
+seen_all
 cat "$RADIO_WORK/scan.json"
 json_is "$RADIO_WORK/scan.json" 'map(.ssid) | sort | join(",")' KivCafe,KivHome
 json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivHome") | [.type, .channel, .frequency, .bssid] | join(" ")' "wpa_psk 6 2437 $home"
 json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivCafe") | [.type, .channel, .frequency, .bssid] | join(" ")' "unsecured 11 2462 $cafe"
-# The hidden and the EAP-only access points are seen by the supplicant all the same.
-for bssid in "$hidden" "$corp"; do
-    ip netns exec device iw dev wlan0 scan dump | grep -qi "BSS $bssid"
-done
 kivd_stop

@@ -1,0 +1,24 @@
+#include "WrongKeyDetector.h"
+
+#include <QDBusObjectPath>
+
+QString WrongKeyDetector::update(const QVariantMap &properties)
+{
+    const QVariant network = properties.value(QStringLiteral("CurrentNetwork"));
+    const QString path = network.canConvert<QDBusObjectPath>() ? network.value<QDBusObjectPath>().path() : network.toString();
+    if (!path.isEmpty() && path != QLatin1String("/"))
+        m_network = path;
+    if (properties.contains(QStringLiteral("DisconnectReason")))
+        m_disconnectReason = properties.value(QStringLiteral("DisconnectReason")).toInt();
+    if (!properties.contains(QStringLiteral("State")))
+        return QString();
+
+    const QString state = properties.value(QStringLiteral("State")).toString();
+    const bool rejected = state == QLatin1String("disconnected") && m_state == QLatin1String("4way_handshake")
+                          && m_disconnectReason > 0 && !m_network.isEmpty();
+    m_state = state;
+    // A reason belongs to the disconnection it came with, never to a later one.
+    if (state != QLatin1String("disconnected") || rejected)
+        m_disconnectReason = 0;
+    return rejected ? m_network : QString();
+}

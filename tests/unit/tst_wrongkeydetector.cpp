@@ -1,0 +1,88 @@
+// A rejected pre-shared key told from wpa_supplicant's property updates, as Debian's build
+// publishes them (property sequences recorded on simulated radios).
+#include "WrongKeyDetector.h"
+
+#include <QDBusObjectPath>
+#include <QtTest>
+
+using Updates = QList<QVariantMap>;
+Q_DECLARE_METATYPE(Updates)
+
+namespace {
+
+const QString Network = QStringLiteral("/fi/w1/wpa_supplicant1/Interfaces/0/Networks/0");
+
+QVariantMap state(const QString &value)
+{
+    return {{QStringLiteral("State"), value}};
+}
+
+QVariantMap reason(int value)
+{
+    return {{QStringLiteral("DisconnectReason"), value}};
+}
+
+QVariantMap current(const QString &path)
+{
+    return {{QStringLiteral("CurrentNetwork"), QVariant::fromValue(QDBusObjectPath(path))}};
+}
+
+Updates handshakeUntil(const Updates &end)
+{
+    Updates updates {state("scanning"), current(Network), state("authenticating"), state("associating"),
+                     state("associated"), state("4way_handshake")};
+    return updates + end;
+}
+
+} // namespace
+
+class TestWrongKeyDetector : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reportsTheNetworkOnceWhenTheAccessPointEndsTheHandshake_data()
+    {
+        QTest::addColumn<Updates>("updates");
+        QTest::addColumn<QStringList>("reported");
+
+        QTest::newRow("access point ends the handshake")
+            << handshakeUntil({reason(15), state("disconnected"), state("scanning"), state("inactive")}) << QStringList {Network};
+        QTest::newRow("reason and state in one update")
+            << handshakeUntil({QVariantMap {{"DisconnectReason", 15}, {"State", "disconnected"}}}) << QStringList {Network};
+        QTest::newRow("network cleared with the disconnection")
+            << handshakeUntil({QVariantMap {{"CurrentNetwork", QVariant::fromValue(QDBusObjectPath("/"))}, {"DisconnectReason", 2}},
+                               state("disconnected")})
+            << QStringList {Network};
+        QTest::newRow("two rejections") << handshakeUntil({reason(15), state("disconnected")})
+                                               + handshakeUntil({reason(15), state("disconnected")})
+                                        << QStringList {Network, Network};
+        QTest::newRow("kivd's own disconnect during the handshake")
+            << handshakeUntil({reason(-3), state("disconnected")}) << QStringList {};
+        QTest::newRow("lost after completing") << handshakeUntil({state("group_handshake"), state("completed"), reason(15),
+                                                                  state("disconnected")})
+                                               << QStringList {};
+        QTest::newRow("stale reason of an earlier disconnection")
+            << Updates {current(Network), reason(15), state("disconnected"), state("associated"), state("4way_handshake"),
+                        state("disconnected")}
+            << QStringList {};
+        QTest::newRow("no network known") << Updates {state("4way_handshake"), reason(15), state("disconnected")} << QStringList {};
+    }
+
+    void reportsTheNetworkOnceWhenTheAccessPointEndsTheHandshake()
+    {
+        QFETCH(Updates, updates);
+        QFETCH(QStringList, reported);
+        WrongKeyDetector detector;
+        QStringList results;
+        for (const QVariantMap &update : updates) {
+            const QString network = detector.update(update);
+            if (!network.isEmpty())
+                results.append(network);
+        }
+        QCOMPARE(results, reported);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWrongKeyDetector)
+#include "tst_wrongkeydetector.moc"
