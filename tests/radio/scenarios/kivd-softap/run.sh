@@ -5,10 +5,6 @@
 # AP is restarted on the client's channel, and a later start takes that channel at once.
 set -eu
 . "$(dirname "$RADIO_LIB")/kivd-lib.sh"
-begin=$(date +%s)
-step() {
-    echo "[$(( $(date +%s) - begin )) s] $*"
-}
 trap 'kivd_exit_trap hostapd.log dnsmasq-wlan1.log station.log relay.log' EXIT
 
 # kivd names the radio "phy0" when it adds the soft-AP interface (cfg80211 refuses to rename

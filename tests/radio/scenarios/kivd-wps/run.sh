@@ -3,10 +3,6 @@
 # push button, PIN, and a wrong PIN that hostapd refuses.
 set -eu
 . "$(dirname "$RADIO_LIB")/kivd-lib.sh"
-begin=$(date +%s)
-step() {
-    echo "[$(( $(date +%s) - begin )) s] $*"
-}
 trap 'kivd_exit_trap hostapd.log wps-signals.log' EXIT
 
 radio_to_netns 1 ap wlan1
