@@ -40,6 +40,8 @@ reset_guest() {
         ip netns del "$ns"
     done
     modprobe -r mac80211_hwsim 2>/dev/null
+    # cfg80211 numbers radios on from its last load: unloaded, the next scenario's radio 0 is phy0.
+    modprobe -r mac80211 cfg80211 2>/dev/null
     umount -l /run/kiv-radio/work 2>/dev/null
 }
 
@@ -50,6 +52,8 @@ for dir in "$here"/scenarios/*/; do
     fi
     radios=2
     [ -r "$dir/radios" ] && radios=$(cat "$dir/radios")
+    hwsim_options=""
+    [ -r "$dir/hwsim-options" ] && hwsim_options=$(cat "$dir/hwsim-options")
     scenario_limit=$limit
     [ -r "$dir/time-limit" ] && scenario_limit=$(cat "$dir/time-limit")
     mkdir -p /run/kiv-radio/work
@@ -57,7 +61,7 @@ for dir in "$here"/scenarios/*/; do
     log="/run/kiv-radio/work/$name.log"
     start=$(date +%s)
     echo "radio-driver: $name ($radios radios, ${scenario_limit} s)"
-    if ! modprobe mac80211_hwsim radios="$radios" >"$log" 2>&1; then
+    if ! modprobe mac80211_hwsim radios="$radios" $hwsim_options >"$log" 2>&1; then
         status=125
     else
         (cd "$dir" && RADIO_LIB="$here/radio-lib.sh" RADIO_WORK=/run/kiv-radio/work KIV_BUILD_DIR="$build" \

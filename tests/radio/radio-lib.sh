@@ -17,6 +17,13 @@ radio_to_netns() {
     ip -n "$ns" link set "$dev" name "$ifname"
 }
 
+# Prints MESSAGE after the seconds since this library was sourced, to show where a scenario's
+# time goes.
+radio_begin=$(date +%s)
+step() {
+    echo "[$(( $(date +%s) - radio_begin )) s] $*"
+}
+
 # Waits up to SECONDS for COMMAND... to succeed.
 wait_for() {
     seconds=$1
