@@ -130,7 +130,7 @@ private slots:
         const SimAccessPoint ap = accessPoint(security, key);
         SimNetworkConfig config;
         QString error;
-        QVERIFY2(config.apply(SimAssociation::networkFromCredentials(SimBssProperties::wpsCredentials(ap, QByteArray(6, '\0'))),
+        QVERIFY2(config.apply(SimAssociation::networkFromCredentials(SimBssProperties::wpsCredentials(ap)),
                               &error),
                  qPrintable(error));
         QVERIFY(SimAssociation::usable(config, ap, ap.ssid));

@@ -247,7 +247,7 @@ QVariantMap SimBssProperties::properties(const SimAccessPoint &ap, const QByteAr
     return map;
 }
 
-QVariantMap SimBssProperties::wpsCredentials(const SimAccessPoint &ap, const QByteArray &enrolleeAddress)
+QVariantMap SimBssProperties::wpsCredentials(const SimAccessPoint &ap)
 {
     QByteArray ssid = ap.ssid;
     QString key = ap.key;
@@ -262,7 +262,8 @@ QVariantMap SimBssProperties::wpsCredentials(const SimAccessPoint &ap, const QBy
         key.clear();
     }
     QVariantMap map;
-    map.insert(QStringLiteral("BSSID"), enrolleeAddress);
+    // wpa_supplicant leaves the credential's own address field zero.
+    map.insert(QStringLiteral("BSSID"), QByteArray(6, '\0'));
     map.insert(QStringLiteral("SSID"), ssid);
     map.insert(QStringLiteral("AuthType"), authType);
     map.insert(QStringLiteral("EncrType"), encrType);

@@ -25,7 +25,7 @@ QByteArray informationElements(const SimAccessPoint &ap, const QByteArray &adver
 QVariantMap properties(const SimAccessPoint &ap, const QByteArray &advertisedSsid);
 
 // The "Credentials" signal map a registrar on this AP hands to the enrollee.
-QVariantMap wpsCredentials(const SimAccessPoint &ap, const QByteArray &enrolleeAddress);
+QVariantMap wpsCredentials(const SimAccessPoint &ap);
 
 // The channel of a frequency in MHz (0 outside the 2.4 and 5 GHz bands).
 int channel(int frequency);

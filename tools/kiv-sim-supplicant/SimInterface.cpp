@@ -54,7 +54,6 @@ int trailingId(const QString &path, const QString &prefix)
 SimInterface::SimInterface(int index, const QString &ifname, const QString &driver, const SimWorld *world,
                            SimBusEmitter *bus, QObject *parent)
     : QObject(parent)
-    , m_index(index)
     , m_path(QStringLiteral("/fi/w1/wpa_supplicant1/Interfaces/%1").arg(index))
     , m_ifname(ifname)
     , m_driver(driver)
@@ -746,9 +745,3 @@ void SimInterface::attemptFailed(int netId, const QString &reason)
     reconsider();
 }
 
-QByteArray SimInterface::stationAddress() const
-{
-    QByteArray address = QByteArray::fromHex("020000000000");
-    address[5] = static_cast<char>(m_index + 1);
-    return address;
-}

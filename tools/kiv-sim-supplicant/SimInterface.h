@@ -132,9 +132,7 @@ private:
     void endWps();
     void wpsTimedOut();
     void abandonWps();
-    QByteArray stationAddress() const;
 
-    const int m_index;
     const QString m_path;
     const QString m_ifname;
     const QString m_driver;

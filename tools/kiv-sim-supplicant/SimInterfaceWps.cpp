@@ -151,7 +151,7 @@ void SimInterface::finishRegistration(const QByteArray &bssid)
         reconsider();
         return;
     }
-    const QVariantMap credentials = SimBssProperties::wpsCredentials(*ap, stationAddress());
+    const QVariantMap credentials = SimBssProperties::wpsCredentials(*ap);
     m_bus->emitSignal(m_path, SimNames::wpsInterface, QStringLiteral("Credentials"), {credentials});
     if (m_processCredentials) {
         SimNetworkConfig config;
