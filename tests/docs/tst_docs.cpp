@@ -9,7 +9,6 @@
 #include "KivEvents.h"
 #include "KivStateMachine.h"
 #include "ModeMachine.h"
-#include "Supplicant.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -124,36 +123,12 @@ QString difference(const QSet<QString> &code, const QSet<QString> &doc)
         .arg(missingInDoc.join(QStringLiteral("; ")), missingInCode.join(QStringLiteral("; ")));
 }
 
-class IdleSupplicant : public Supplicant
-{
-public:
-    using Supplicant::Supplicant;
-    bool enable(const QSet<WirelessNetwork> &) override { return true; }
-    bool disable() override { return true; }
-    bool wpsPbc() override { return true; }
-    bool wpsPin(const QString &) override { return true; }
-    void scan() override {}
-    QVariantMap getNetworkDetails() override { return {}; }
-    int getCurrentChannel() override { return 0; }
-    void interfaceAdded() override {}
-    void interfaceRemoved() override {}
-};
-
-class IdleSupplicantFactory : public SupplicantFactory
-{
-public:
-    std::unique_ptr<Supplicant> create(QObject *parent, const QString &name) override
-    {
-        return std::make_unique<IdleSupplicant>(parent, name);
-    }
-};
-
 // The daemon's machines, built on interfaces that do not exist.
 struct Machines
 {
     QStringList journal;
     RecordingDriver driver;
-    IdleSupplicantFactory factory;
+    FakeSupplicantFactory factory {&journal};
     JournalAddressManager wiredAddresses {InterfaceName(QStringLiteral("docwired0")), &journal};
     JournalAddressManager wirelessAddresses {InterfaceName(QStringLiteral("docwlan0")), &journal};
     InterfaceWired wired {InterfaceName(QStringLiteral("docwired0")), &driver, &wiredAddresses};
