@@ -2,12 +2,14 @@
 
 #include "AddressManager.h"
 #include "AddressTestSupport.h"
+#include "Supplicant.h"
 
 #include <QCoreApplication>
 #include <QtTest>
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 
 // Runs a command to completion; a failure is printed with the command's output.
 inline bool sh(const QString &program, const QStringList &arguments)
@@ -31,6 +33,57 @@ public:
         *m_journal << "start(" + configuration.address().ip().toString() + ')';
     }
     void stop() override { *m_journal << QStringLiteral("stop"); }
+
+private:
+    QStringList *m_journal;
+};
+
+inline QString ssids(const QSet<WirelessNetwork> &networks)
+{
+    QStringList names;
+    for (const WirelessNetwork &network : networks)
+        names << network.ssid().toString();
+    names.sort();
+    return names.join(',');
+}
+
+// Calls go to the shared journal; the test emits the supplicant's signals itself.
+class FakeSupplicant : public Supplicant
+{
+public:
+    FakeSupplicant(QObject *parent, const QString &name, QStringList *journal) : Supplicant(parent, name), m_journal(journal) {}
+    bool enable(const QSet<WirelessNetwork> &networks) override { return note("enable(" + ssids(networks) + ')'); }
+    bool disable() override { return note("disable"); }
+    bool wpsPbc() override { return note("wpsPbc"); }
+    bool wpsPin(const QString &pin) override { return note("wpsPin(" + pin + ')'); }
+    void scan() override { note("scan"); }
+    QVariantMap getNetworkDetails() override { return {{"Ssid", "Home"}}; }
+    int getCurrentChannel() override { return channel; }
+    void interfaceAdded() override { note("interfaceAdded"); }
+    void interfaceRemoved() override { note("interfaceRemoved"); }
+
+    int channel = 0;
+
+private:
+    bool note(const QString &call)
+    {
+        *m_journal << call;
+        return true;
+    }
+    QStringList *m_journal;
+};
+
+class FakeSupplicantFactory : public SupplicantFactory
+{
+public:
+    explicit FakeSupplicantFactory(QStringList *journal) : m_journal(journal) {}
+    std::unique_ptr<Supplicant> create(QObject *parent, const QString &name) override
+    {
+        auto supplicant = std::make_unique<FakeSupplicant>(parent, name, m_journal);
+        made = supplicant.get();
+        return supplicant;
+    }
+    FakeSupplicant *made = nullptr;
 
 private:
     QStringList *m_journal;

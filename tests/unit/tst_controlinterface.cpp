@@ -1,5 +1,4 @@
 // The generated adaptor and its registration, on a private dbus-daemon acting as the system bus.
-#include "BusDescription.h"
 #include "ControlInterface.h"
 #include "LogExpect.h"
 #include "LogHandler.h"
@@ -10,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QMetaClassInfo>
 #include <QtTest>
 
 // Stands in for the manager: the properties and signals the adaptor relays.
@@ -51,23 +49,6 @@ namespace {
 const QString Interface = QStringLiteral("com.tarvel.kiv");
 const QString PropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// One line per member: kind, name and signature (in and out for methods, property type and access).
-QStringList describeInterface(const QByteArray &document)
-{
-    QString error;
-    const BusInterfaceDescription interface = BusDescription::parse(document, &error).value(0);
-    QStringList members;
-    for (const BusProperty &property : interface.properties)
-        members << QStringLiteral("property %1 %2 %3").arg(property.name, property.type, property.access);
-    for (const BusMember &signal : interface.signalMembers)
-        members << QStringLiteral("signal %1 %2").arg(signal.name, signal.signature(QStringLiteral("out"))).trimmed();
-    for (const BusMember &method : interface.methods)
-        members << QStringLiteral("method %1 %2 %3")
-                       .arg(method.name, method.signature(QStringLiteral("in")), method.signature(QStringLiteral("out")))
-                       .simplified();
-    return members;
-}
-
 } // namespace
 
 class TestControlInterface : public QObject
@@ -89,27 +70,6 @@ private slots:
         QVERIFY(m_client.isConnected());
         QCOMPARE(m_client.interface()->serviceOwner(ControlInterface::ServiceName).value(),
                  QDBusConnection::systemBus().baseService());
-    }
-
-    void introspectionDocumentListsEveryMemberInOrder()
-    {
-        const QMetaObject &meta = com_tarvel_kiv::staticMetaObject;
-        QCOMPARE(QString::fromLatin1(meta.classInfo(meta.indexOfClassInfo("D-Bus Interface")).value()), Interface);
-        const int index = meta.indexOfClassInfo("D-Bus Introspection");
-        QVERIFY(index >= 0);
-        const QStringList expected = {
-            "property Connected b read", "property Mode s read", "property Details a{sv} read",
-            "property LogLevel i readwrite", "property SoftApModeSettings a{sv} read",
-            "property WirelessNetworks a{sv} readwrite", "property WiredIpSettings a{sv} readwrite",
-            "property WirelessIpSettings a{sv} readwrite",
-            "signal Started", "signal Connected s", "signal Disconnected s", "signal Disconnecting s", "signal Error s",
-            "signal AuthError ss", "signal CableStatus b", "signal WpsCredentials a{sv}", "signal WpsError s",
-            "signal ScanResults aa{sv}", "signal AddressesChanged", "signal InterfaceStatusChanged si",
-            "signal StationConnected s", "signal StationDisconnected s",
-            "method InterfaceDetails s a{sv}", "method SetOffMode", "method SetNormalMode s", "method ForceWifiReconnect",
-            "method StartSoftAp sa{sv}", "method StopSoftAp s", "method WpsPbc", "method WpsPin s", "method Scan",
-        };
-        QCOMPARE(describeInterface(meta.classInfo(index).value()), expected);
     }
 
     void relayedSignalsKeepTheirSignatures_data()

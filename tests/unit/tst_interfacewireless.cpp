@@ -8,7 +8,6 @@
 #include "LogExpect.h"
 #include "LogHandler.h"
 #include "PrivateNamespaceMain.h"
-#include "Supplicant.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -26,58 +25,6 @@ const WirelessNetwork Home(Ssid::fromString("Home"), SecurityType::WpaPsk, "secr
 const WirelessNetwork Cafe(Ssid::fromString("Cafe"), SecurityType::Unsecured);
 const InterfaceConfiguration Activated(Wlan0.toString(), "192.0.2.10", "255.255.255.0", "192.0.2.1", {}, {});
 const InterfaceConfiguration Reloaded(Wlan0.toString(), "192.0.2.20", "255.255.255.0", "192.0.2.1", {}, {});
-
-QString ssids(const QSet<WirelessNetwork> &networks)
-{
-    QStringList names;
-    for (const WirelessNetwork &network : networks)
-        names << network.ssid().toString();
-    names.sort();
-    return names.join(',');
-}
-
-// Calls go to the shared journal; the test emits the supplicant's signals itself.
-class FakeSupplicant : public Supplicant
-{
-    Q_OBJECT
-public:
-    FakeSupplicant(QObject *parent, const QString &name, QStringList *journal) : Supplicant(parent, name), m_journal(journal) {}
-    bool enable(const QSet<WirelessNetwork> &networks) override { return note("enable(" + ssids(networks) + ')'); }
-    bool disable() override { return note("disable"); }
-    bool wpsPbc() override { return note("wpsPbc"); }
-    bool wpsPin(const QString &pin) override { return note("wpsPin(" + pin + ')'); }
-    void scan() override { note("scan"); }
-    QVariantMap getNetworkDetails() override { return {{"Ssid", "Home"}}; }
-    int getCurrentChannel() override { return channel; }
-    void interfaceAdded() override { note("interfaceAdded"); }
-    void interfaceRemoved() override { note("interfaceRemoved"); }
-
-    int channel = 0;
-
-private:
-    bool note(const QString &call)
-    {
-        *m_journal << call;
-        return true;
-    }
-    QStringList *m_journal;
-};
-
-class FakeSupplicantFactory : public SupplicantFactory
-{
-public:
-    explicit FakeSupplicantFactory(QStringList *journal) : m_journal(journal) {}
-    std::unique_ptr<Supplicant> create(QObject *parent, const QString &name) override
-    {
-        auto supplicant = std::make_unique<FakeSupplicant>(parent, name, m_journal);
-        made = supplicant.get();
-        return supplicant;
-    }
-    FakeSupplicant *made = nullptr;
-
-private:
-    QStringList *m_journal;
-};
 
 // A controller over the fakes; driver calls, supplicant calls, address manager calls and signals
 // all go to one journal, in order.
