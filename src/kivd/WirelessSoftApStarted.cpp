@@ -55,6 +55,9 @@ WirelessSoftApStarted::WirelessSoftApStarted(QState *parent, InterfaceWireless *
     KivCommon::connect(m_udhcpd, SIGNAL(readyReadStandardOutput()), this, SLOT(on_udhcpd_standardOutputReady()));
     KivCommon::connect(m_hostapd, SIGNAL(readyReadStandardOutput()), this, SLOT(on_hostapd_standardOutputReady()));
     KivCommon::connect(m_dnsd, SIGNAL(readyReadStandardOutput()), this, SLOT(on_dnsd_standardOutputReady()));
+    for (QProcess *process : {m_udhcpd, m_hostapd, m_dnsd})
+        KivCommon::connect(process, SIGNAL(errorOccurred(QProcess::ProcessError)), this,
+                           SLOT(on_process_errorOccurred(QProcess::ProcessError)));
 }
 
 // A machine destroyed while the access point runs still ends its programs; the interface is left as it is.
@@ -263,6 +266,20 @@ void WirelessSoftApStarted::on_hostapd_finished(int exitCode, QProcess::ExitStat
 void WirelessSoftApStarted::on_dnsd_finished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     reportUnexpectedEnd("dnsd", exitCode, exitStatus, m_dnsdRestartTimer);
+}
+
+// A program that cannot be started never finishes; it is retried like one that quit.
+void WirelessSoftApStarted::on_process_errorOccurred(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart || !m_running)
+        return;
+    auto *process = qobject_cast<QProcess *>(sender());
+    QTimer *restartTimer = process == m_udhcpd ? m_udhcpdRestartTimer
+                           : process == m_hostapd ? m_softapRestartTimer
+                                                  : m_dnsdRestartTimer;
+    kivCritical() << process->program() << " could not be started: " << process->errorString();
+    if (!restartTimer->isActive())
+        restartTimer->start();
 }
 
 void WirelessSoftApStarted::on_ipSetSoftApInterfaceDownTimeout()

@@ -51,6 +51,7 @@ private slots:
     void on_udhcpdRestartTimeout();
     void on_softapRestartTimeout();
     void on_dnsdRestartTimeout();
+    void on_process_errorOccurred(QProcess::ProcessError error);
 
 private:
     InterfaceName apName() const;

@@ -1,6 +1,7 @@
 #include "AddressManager.h"
 #include "InterfaceTestSupport.h"
 #include "InterfaceWireless.h"
+#include "LogExpect.h"
 #include "NetlinkWatcher.h"
 #include "NetworkDriverIp.h"
 #include "ResolvConf.h"
@@ -13,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -196,6 +198,21 @@ private slots:
         QVERIFY2(sinceStop.elapsed() >= WirelessSoftApStarted::InterfaceDownDelayMs * 95 / 100,
                  qPrintable(QString::number(sinceStop.elapsed())));
         QVERIFY(!wireless.isSoftApStarted(Uap0));
+
+        // A program that cannot be started is retried like one that quit.
+        QVERIFY(sh("mount", {"--bind", "/dev/null", Udhcpd}));
+        auto unmount = qScopeGuard([] { sh("umount", {Udhcpd}); });
+        {
+            LogCapture log;
+            wireless.startSoftAp(Uap0);
+            QTRY_COMPARE_WITH_TIMEOUT(log.texts().filter(Udhcpd + " could not be started").size(), 1, Patience);
+        }
+        QVERIFY(pidsOf(Udhcpd).isEmpty());
+        unmount.dismiss();
+        QVERIFY(sh("umount", {Udhcpd}));
+        QTRY_VERIFY_WITH_TIMEOUT(!pidsOf(Udhcpd).isEmpty(), Patience);
+        wireless.stopSoftAp(Uap0);
+        QTRY_VERIFY(pidsOf(Udhcpd).isEmpty());
     }
 };
 
