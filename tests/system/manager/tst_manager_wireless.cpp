@@ -322,7 +322,10 @@ private slots:
 
     void wpsInWiredModeLeavesWirelessDisabled()
     {
+        // The cable's own connection completes first, so the mode change alone decides about eth0.
+        m_client.takeEvents();
         QVERIFY(m_sandbox.plug(QStringLiteral("eth0")));
+        QVERIFY(m_client.awaitEvent(QStringLiteral("Connected eth0"), 2 * KivdClient::Patience));
         QCOMPARE(simulator(QStringLiteral("SetWpsOutcome"), {"02:00:00:00:01:01", "pbc", 0}).type(),
                  QDBusMessage::ReplyMessage);
         m_client.takeEvents();
