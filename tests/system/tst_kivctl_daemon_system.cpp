@@ -51,31 +51,15 @@ private slots:
     {
         // Without router advertisements the name servers and addresses are the DHCP ones only.
         QVERIFY2(m_sandbox.up({"--no-ra"}), qPrintable(m_sandbox.lastError()));
-        QFile scenario(m_sandbox.hostPath(QStringLiteral("/tmp/scenario.json")));
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write(Scenario);
-        scenario.close();
-        // Under its own process name, so the daemon's start-up clean-up leaves it running.
-        QVERIFY(m_sandbox.startAndWaitForBusName(QStringLiteral(KIV_SIM_SUPPLICANT),
-                                                 {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
-                                                 QStringLiteral("fi.w1.wpa_supplicant1")));
+        QVERIFY(m_client.startSimulatedSupplicant(QStringLiteral(KIV_SIM_SUPPLICANT), Scenario));
         QVERIFY(m_client.subscribe());
         QVERIFY(m_client.startKivd({}));
         // wpa_supplicant sets its interface up when it opens it; the simulated one leaves links alone.
         QVERIFY(m_sandbox.exec({"ip", "link", "set", "wlan0", "up"}).ok());
     }
 
-    void cleanupTestCase()
-    {
-        if (m_client.kivd())
-            m_sandbox.stop(m_client.kivd());
-    }
-
-    void cleanup()
-    {
-        if (QTest::currentTestFailed())
-            m_client.printLogTail();
-    }
+    void cleanupTestCase() { m_client.stopKivd(); }
+    void cleanup() { m_client.showLogAfterFailure(); }
 
     void wiredModeConnectsAndStatusShowsTheLease()
     {

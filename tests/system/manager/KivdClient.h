@@ -43,6 +43,30 @@ public:
         return m_kivd && awaitEvent(QStringLiteral("Started"));
     }
     QProcess *kivd() const { return m_kivd; }
+    // Stops the daemon, if it was started; for cleanupTestCase().
+    void stopKivd()
+    {
+        if (m_kivd)
+            m_sandbox->stop(m_kivd);
+    }
+    // Shows the end of the daemon's log after a failed test function; for cleanup().
+    void showLogAfterFailure()
+    {
+        if (QTest::currentTestFailed())
+            printLogTail();
+    }
+
+    // Starts the simulated supplicant with this scenario on the sandbox bus. It runs under its own
+    // process name, so the daemon's start-up clean-up of stale supplicants leaves it running.
+    bool startSimulatedSupplicant(const QString &program, const QByteArray &scenario)
+    {
+        QFile file(m_sandbox->hostPath(QStringLiteral("/tmp/scenario.json")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(scenario) != scenario.size())
+            return false;
+        file.close();
+        return m_sandbox->startAndWaitForBusName(program, {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
+                                                 QStringLiteral("fi.w1.wpa_supplicant1"));
+    }
 
     QDBusMessage call(const QString &member, const QVariantList &arguments = {},
                       const QString &interface = Service)

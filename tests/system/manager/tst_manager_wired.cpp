@@ -52,17 +52,8 @@ private slots:
         QVERIFY(m_client.startKivd());
     }
 
-    void cleanupTestCase()
-    {
-        if (m_client.kivd())
-            m_sandbox.stop(m_client.kivd());
-    }
-
-    void cleanup()
-    {
-        if (QTest::currentTestFailed())
-            m_client.printLogTail();
-    }
+    void cleanupTestCase() { m_client.stopKivd(); }
+    void cleanup() { m_client.showLogAfterFailure(); }
 
     void startsInOffModeAfterCleaningUp()
     {

@@ -75,14 +75,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_sandbox.up(), qPrintable(m_sandbox.lastError()));
-        QFile scenario(m_sandbox.hostPath(QStringLiteral("/tmp/scenario.json")));
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write(Scenario);
-        scenario.close();
-        // Started under its own name, so the daemon's clean-up of stale supplicants leaves it running.
-        QVERIFY(m_sandbox.startAndWaitForBusName(QStringLiteral(KIV_SIM_SUPPLICANT),
-                                                 {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
-                                                 QStringLiteral("fi.w1.wpa_supplicant1")));
+        QVERIFY(m_client.startSimulatedSupplicant(QStringLiteral(KIV_SIM_SUPPLICANT), Scenario));
         QVERIFY(m_sandbox.unplug(QStringLiteral("eth0")));
         QVERIFY(m_client.subscribe());
         QVERIFY(m_client.startKivd());
@@ -90,17 +83,8 @@ private slots:
         QVERIFY(m_sandbox.exec({"ip", "link", "set", "wlan0", "up"}).ok());
     }
 
-    void cleanupTestCase()
-    {
-        if (m_client.kivd())
-            m_sandbox.stop(m_client.kivd());
-    }
-
-    void cleanup()
-    {
-        if (QTest::currentTestFailed())
-            m_client.printLogTail();
-    }
+    void cleanupTestCase() { m_client.stopKivd(); }
+    void cleanup() { m_client.showLogAfterFailure(); }
 
     void wirelessNetworksWriteSkipsUnusableEntries()
     {
