@@ -42,24 +42,7 @@ SERVICE
   <listen>unix:path=$KIVD_BUS_SOCKET</listen>
   <auth>EXTERNAL</auth>
   <servicedir>$KIVD_DIR/services</servicedir>
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
-  </policy>
-  <policy user="root">
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Monitoring"/>
-  </policy>
+  <include>$KIV_SOURCE_DIR/tools/sandbox/system-bus-policy.conf</include>
   <include>$KIV_SOURCE_DIR/src/kivd/com.tarvel.kiv.conf</include>
   <include>$wpa_policy</include>
 </busconfig>
