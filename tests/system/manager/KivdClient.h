@@ -104,8 +104,11 @@ public:
 
     // "Member arg arg" per signal; map arguments are kept in messages().
     QStringList events() const { return m_events; }
+    // Signals the daemon sent before this call may still wait in the event queue: they are
+    // taken too, so the next events are only those that follow.
     QStringList takeEvents()
     {
+        sync();
         const QStringList taken = m_events;
         m_events.clear();
         return taken;
