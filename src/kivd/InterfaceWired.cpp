@@ -128,8 +128,9 @@ void InterfaceWired::buildMachine(bool exists, bool up)
     on(ipRunning, ReloadIp(), ipRunning);
     on(ipRunning, Disable(), disabledRunning);
     on(ipRunning, InterfaceRemoved(), noInterfaceEnabled);
-    on(waitingIpSetup, IpSetupComplete(), ready);
-    on(ready, IpSetupError(), waitingIpSetup);
+    // A report of an earlier IP set-up may still be queued: only the address manager's latest word counts.
+    waitingIpSetup->addTransition(new KivGuardedTransition(IpSetupComplete(), ready, [this] { return m_addressUp; }));
+    ready->addTransition(new KivGuardedTransition(IpSetupError(), waitingIpSetup, [this] { return !m_addressUp; }));
     on(unplugged, CablePluggedIn(), replugged);
     on(unplugged, Disable(), disabled);
     on(unplugged, Enable(), waiting);
@@ -261,12 +262,14 @@ bool InterfaceWired::isCablePluggedIn() const
 void InterfaceWired::on_address_connected()
 {
     kivInfo() << m_name << " address connected";
+    m_addressUp = true;
     m_machine->postEvent(new WiredEvent::IpSetupComplete());
 }
 
 void InterfaceWired::on_address_disconnected()
 {
     kivInfo() << m_name << " address disconnected";
+    m_addressUp = false;
     m_machine->postEvent(new WiredEvent::IpSetupError());
 }
 

@@ -97,5 +97,7 @@ private:
     AddressManager *m_addressManager;
     KivStateMachine *m_machine;
     InterfaceConfiguration m_configuration;
+    // Whether the address manager last said connected.
+    bool m_addressUp = false;
     QList<InterfaceWiredState *> m_states;
 };

@@ -173,8 +173,9 @@ void InterfaceWireless::buildClientMachine(bool exists, bool up)
     on(reconnecting, SupplicantConnected(), waitingRunning);
     on(ipRunning, ReloadIp(), ipRunning);
     on(ipRunning, SupplicantConfigured(), reconnecting);
-    on(waitingIpSetup, IpSetupComplete(), ready);
-    on(ready, IpSetupError(), waitingIpSetup);
+    // A report of an earlier IP set-up may still be queued: only the address manager's latest word counts.
+    waitingIpSetup->addTransition(new KivGuardedTransition(IpSetupComplete(), ready, [this] { return m_addressUp; }));
+    ready->addTransition(new KivGuardedTransition(IpSetupError(), waitingIpSetup, [this] { return !m_addressUp; }));
     on(wps, Wps(), wps);
     on(wps, Enable(), enabled);
     on(wps, Disable(), disabled);
@@ -188,6 +189,8 @@ void InterfaceWireless::buildClientMachine(bool exists, bool up)
     KivCommon::connect(downDisabled, SIGNAL(entered()), this, SIGNAL(disabled()));
     KivCommon::connect(disabled, SIGNAL(entered()), this, SIGNAL(disabled()));
     KivCommon::connect(enabled, SIGNAL(entered()), this, SIGNAL(enabled()));
+    // Enabled while the interface is down or missing, as the wired controller reports it.
+    KivCommon::connect(downEnabled, SIGNAL(entered()), this, SIGNAL(enabled()));
     KivCommon::connect(waiting, SIGNAL(entered()), this, SIGNAL(waiting()));
     KivCommon::connect(waitingRunning, SIGNAL(entered()), this, SIGNAL(waitingInterfaceRunning()));
     KivCommon::connect(ipRunning, SIGNAL(exited()), this, SIGNAL(unready()));
@@ -409,12 +412,14 @@ int InterfaceWireless::softApChannel() const
 void InterfaceWireless::on_address_connected()
 {
     kivInfo() << m_name << " address connected";
+    m_addressUp = true;
     m_machine->postEvent(new WirelessEvent::IpSetupComplete());
 }
 
 void InterfaceWireless::on_address_disconnected()
 {
     kivInfo() << m_name << " address disconnected";
+    m_addressUp = false;
     m_machine->postEvent(new WirelessEvent::IpSetupError());
 }
 

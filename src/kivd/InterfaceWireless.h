@@ -153,6 +153,8 @@ private:
     KivStateMachine *m_softApMachine;
     KivStateMachine *m_machine;
     InterfaceConfiguration m_configuration;
+    // Whether the address manager last said connected.
+    bool m_addressUp = false;
     std::unique_ptr<Supplicant> m_supplicant;
     QSet<WirelessNetwork> m_networks;
     WpsRequest m_wpsRequest;

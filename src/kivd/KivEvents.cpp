@@ -41,6 +41,17 @@ void KivTransition::onTransition(QEvent *)
 {
 }
 
+KivGuardedTransition::KivGuardedTransition(const QEvent &event, QAbstractState *target, std::function<bool()> guard)
+    : KivTransition(event, target)
+    , m_guard(std::move(guard))
+{
+}
+
+bool KivGuardedTransition::eventTest(QEvent *event)
+{
+    return KivTransition::eventTest(event) && m_guard();
+}
+
 void addKivTransition(QState *source, const QEvent &event, QAbstractState *target)
 {
     source->addTransition(new KivTransition(event, target));

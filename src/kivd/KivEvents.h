@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 // Printable names of the daemon's custom event types.
 class KivEvents
 {
@@ -62,6 +64,20 @@ protected:
 
 private:
     InterfaceName m_name;
+};
+
+// Fires like a KivTransition, but only while its guard holds when the event is handled.
+class KivGuardedTransition : public KivTransition
+{
+    Q_OBJECT
+public:
+    KivGuardedTransition(const QEvent &event, QAbstractState *target, std::function<bool()> guard);
+
+protected:
+    bool eventTest(QEvent *event) override;
+
+private:
+    std::function<bool()> m_guard;
 };
 
 // Adds to source a KivTransition on the type of the given event, leading to target.

@@ -54,6 +54,14 @@ void KivStateMachine::postEvent(QEvent *event)
     m_queue.append(event);
 }
 
+QList<int> KivStateMachine::heldEventTypes() const
+{
+    QList<int> types;
+    for (const QEvent *event : m_queue)
+        types << event->type();
+    return types;
+}
+
 void KivStateMachine::pause(int intervalMs, QState *state)
 {
     kivDebug() << "Will wait on next event!";

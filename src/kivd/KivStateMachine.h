@@ -29,6 +29,8 @@ public:
     bool isPaused() const { return m_paused; }
     bool isWaiting() const { return m_timer->isActive(); }
     int heldEventCount() const { return m_queue.size(); }
+    // The types of the held events, in arrival order.
+    QList<int> heldEventTypes() const;
 
 signals:
     void paused(QState *state, QEvent::Type type);

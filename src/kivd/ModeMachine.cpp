@@ -1,13 +1,53 @@
 #include "ModeMachine.h"
 
+#include "KivCommon.h"
 #include "KivEvents.h"
 #include "LogHandler.h"
 
+#include <QSignalTransition>
 #include <QStateMachine>
 
 namespace {
 
 constexpr auto on = addKivTransition;
+
+// One relayed signal: its sender, its index in the sender's class and when it was sent.
+class RelayedSignal : public QEvent
+{
+public:
+    RelayedSignal(QObject *sender, int index, quint64 serial)
+        : QEvent(SignalRelay::eventType()), sender(sender), index(index), serial(serial)
+    {
+    }
+    QObject *const sender;
+    const int index;
+    const quint64 serial;
+};
+
+class RelayedSignalTransition : public QAbstractTransition
+{
+public:
+    RelayedSignalTransition(const SignalRelay *relay, QObject *sender, int index)
+        : m_relay(relay), m_sender(sender), m_index(index)
+    {
+    }
+
+protected:
+    bool eventTest(QEvent *event) override
+    {
+        if (!event || event->type() != SignalRelay::eventType())
+            return false;
+        const auto *relayed = static_cast<RelayedSignal *>(event);
+        return relayed->sender == m_sender && relayed->index == m_index
+               && m_relay->isCurrent(relayed->sender, relayed->index, relayed->serial);
+    }
+    void onTransition(QEvent *) override {}
+
+private:
+    const SignalRelay *m_relay;
+    QObject *m_sender;
+    int m_index;
+};
 
 // Both WPS commands lead to the same place.
 void onWps(QState *from, QAbstractState *to)
@@ -18,8 +58,50 @@ void onWps(QState *from, QAbstractState *to)
 
 } // namespace
 
+SignalRelay::SignalRelay(QStateMachine *machine) : QObject(machine), m_machine(machine) {}
+
+QEvent::Type SignalRelay::eventType()
+{
+    static const QEvent::Type type = kivRegisterEventType("RelayedSignal");
+    return type;
+}
+
+void SignalRelay::listen(QObject *sender, const char *signal, int index)
+{
+    if (m_heard.contains({sender, index}))
+        return;
+    m_heard.insert({sender, index});
+    KivCommon::connect(sender, signal, this, SLOT(relay()));
+}
+
+void SignalRelay::followStates(QObject *sender, const QList<const char *> &stateSignals)
+{
+    for (const char *signal : stateSignals) {
+        const int index = sender->metaObject()->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData());
+        if (index < 0)
+            continue;
+        m_stateSignals.insert({sender, index});
+        listen(sender, signal, index);
+    }
+}
+
+bool SignalRelay::isCurrent(QObject *sender, int index, quint64 serial) const
+{
+    return !m_stateSignals.contains({sender, index}) || m_latestState.value(sender) == serial;
+}
+
+void SignalRelay::relay()
+{
+    const int index = senderSignalIndex();
+    ++m_serial;
+    if (m_stateSignals.contains({sender(), index}))
+        m_latestState.insert(sender(), m_serial);
+    m_machine->postEvent(new RelayedSignal(sender(), index, m_serial));
+}
+
 ModeMachine::ModeMachine(QStateMachine *machine, const KivStateContext &context, QObject *wired, QObject *wireless)
     : m_machine(machine)
+    , m_relay(new SignalRelay(machine))
     , m_context(context)
     , m_wired(wired)
     , m_wireless(wireless)
@@ -32,22 +114,45 @@ State *ModeMachine::add(QState *parent)
     return new State(parent, m_context);
 }
 
-void ModeMachine::onSignal(QState *from, QObject *sender, const char *signal, QAbstractState *to)
+QAbstractTransition *ModeMachine::onSignal(QState *from, QObject *sender, const char *signal, QAbstractState *to) const
 {
-    if (!from->addTransition(sender, signal, to)) {
+    // The machine's own states signal while it runs, and are heard at once; controllers are relayed.
+    if (!qobject_cast<QAbstractState *>(sender))
+        return onRelayed(from, sender, signal, to);
+    auto *transition = new QSignalTransition(sender, signal);
+    transition->setTargetState(to);
+    from->addTransition(transition);
+    return transition;
+}
+
+QAbstractTransition *ModeMachine::onRelayed(QState *from, QObject *sender, const char *signal, QAbstractState *to) const
+{
+    const int index = sender->metaObject()->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData());
+    if (index < 0) {
         kivCritical() << "Cannot add a transition on " << signal + 1 << " of " << sender->metaObject()->className();
         kivAbort();
     }
+    m_relay->listen(sender, signal, index);
+    auto *transition = new RelayedSignalTransition(m_relay, sender, index);
+    if (to)
+        transition->setTargetState(to);
+    from->addTransition(transition);
+    return transition;
 }
 
-void ModeMachine::onWired(QState *from, const char *signal, QAbstractState *to) const
+void ModeMachine::onAlreadyReady(QState *ipsetup, QAbstractState *connected) const
 {
-    onSignal(from, m_wired, signal, to);
+    onRelayed(ipsetup, ipsetup, SIGNAL(alreadyReady()), connected);
 }
 
-void ModeMachine::onWireless(QState *from, const char *signal, QAbstractState *to) const
+QAbstractTransition *ModeMachine::onWired(QState *from, const char *signal, QAbstractState *to) const
 {
-    onSignal(from, m_wireless, signal, to);
+    return onSignal(from, m_wired, signal, to);
+}
+
+QAbstractTransition *ModeMachine::onWireless(QState *from, const char *signal, QAbstractState *to) const
+{
+    return onSignal(from, m_wireless, signal, to);
 }
 
 // OffMode
@@ -64,6 +169,12 @@ void ModeMachine::onWireless(QState *from, const char *signal, QAbstractState *t
 // Each mode's manager event leads to it from every other mode.
 ModeStates ModeMachine::build()
 {
+    m_relay->followStates(m_wired, {SIGNAL(enabled()), SIGNAL(disabled()), SIGNAL(waiting()),
+                                    SIGNAL(waitingInterfaceRunning()), SIGNAL(waitingIpSetup()), SIGNAL(ready()),
+                                    SIGNAL(disconnected())});
+    m_relay->followStates(m_wireless, {SIGNAL(enabled()), SIGNAL(disabled()), SIGNAL(waiting()),
+                                       SIGNAL(waitingInterfaceRunning()), SIGNAL(waitingIpSetup()), SIGNAL(ready()),
+                                       SIGNAL(reconnecting())});
     ModeStates modes;
     modes.off = add<OffMode>(m_machine);
     modes.wired = add<WiredMode>(m_machine);
@@ -92,7 +203,8 @@ ModeStates ModeMachine::build()
     return modes;
 }
 
-// WiredWaitingState -> WiredIpsetupState -> WiredConnectedState, back to waiting when disconnected.
+// WiredWaitingState -> WiredIpsetupState -> WiredConnectedState, back to waiting when disconnected
+// or when the controller waits for its link again.
 void ModeMachine::addWiredBlock(QState *container)
 {
     kivDebug() << "Adding wired states to KivState...";
@@ -105,8 +217,15 @@ void ModeMachine::addWiredBlock(QState *container)
     onWired(waiting, SIGNAL(waitingIpSetup()), ipsetup);
     onWired(waiting, SIGNAL(ready()), connected);
     onWired(ipsetup, SIGNAL(ready()), connected);
+    onAlreadyReady(ipsetup, connected);
     onWired(ipsetup, SIGNAL(disconnected()), waiting);
     onWired(connected, SIGNAL(disconnected()), waiting);
+    // The controller dropped the activation or fell back: wait for the link again, or activate again.
+    for (QState *state : {static_cast<QState *>(ipsetup), static_cast<QState *>(connected)}) {
+        onWired(state, SIGNAL(waiting()), waiting);
+        onWired(state, SIGNAL(enabled()), waiting);
+        onWired(state, SIGNAL(waitingInterfaceRunning()), ipsetup);
+    }
 }
 
 // WirelessWaitingState -> WirelessIpsetupState -> WirelessConnectedState, and WirelessWpsState.
@@ -123,9 +242,13 @@ void ModeMachine::addWirelessBlock(QState *container)
     onWireless(waiting, SIGNAL(waitingIpSetup()), ipsetup);
     onWireless(waiting, SIGNAL(ready()), connected);
     onWireless(ipsetup, SIGNAL(ready()), connected);
+    onAlreadyReady(ipsetup, connected);
     onWireless(ipsetup, SIGNAL(waiting()), waiting);
     onWireless(connected, SIGNAL(waiting()), waiting);
     onWireless(connected, SIGNAL(waitingInterfaceRunning()), ipsetup);
+    // The interface went down or away: wait for it again.
+    onWireless(ipsetup, SIGNAL(enabled()), waiting);
+    onWireless(connected, SIGNAL(enabled()), waiting);
     for (QState *state : {static_cast<QState *>(waiting), static_cast<QState *>(ipsetup),
                           static_cast<QState *>(connected)}) {
         on(state, ManagerEvent::Reconnecting(), waiting);
@@ -179,14 +302,26 @@ void ModeMachine::buildAutomaticMode(QState *mode)
     wiredRegion->setInitialState(wiredWaiting);
 
     onWired(wiredWaiting, SIGNAL(waitingInterfaceRunning()), disablingWireless);
-    onWired(wiredWaiting, SIGNAL(disconnected()), wiredWaiting);
+    // Only the controller's latest report counts: one that got further still hands over first.
+    onWired(wiredWaiting, SIGNAL(waitingIpSetup()), disablingWireless);
+    onWired(wiredWaiting, SIGNAL(ready()), disablingWireless);
+    // Enables again without leaving the state: an exit and entry in one step would be seen by the
+    // wireless region as the wired link's loss only, leaving wireless disabled while wired waits.
+    QAbstractTransition *reenable = onWired(wiredWaiting, SIGNAL(disconnected()), nullptr);
+    QObject::connect(reenable, &QAbstractTransition::triggered, [commands = m_context.controllers] {
+        kivInfo() << "Enabling wired again after its disconnection";
+        commands->enableWired();
+    });
     onWired(disablingWireless, SIGNAL(waiting()), wiredWaiting);
     onWired(disablingWireless, SIGNAL(disconnected()), wiredWaiting);
+    onWired(disablingWireless, SIGNAL(enabled()), wiredWaiting);
     onWireless(disablingWireless, SIGNAL(disabled()), wiredIpsetup);
     onWired(wiredIpsetup, SIGNAL(ready()), wiredConnected);
+    onAlreadyReady(wiredIpsetup, wiredConnected);
     for (QState *state : {static_cast<QState *>(wiredIpsetup), static_cast<QState *>(wiredConnected)}) {
         onWired(state, SIGNAL(waiting()), wiredWaiting);
         onWired(state, SIGNAL(disconnected()), wiredWaiting);
+        onWired(state, SIGNAL(enabled()), wiredWaiting);
         onWired(state, SIGNAL(waitingInterfaceRunning()), disablingWireless);
     }
 
@@ -210,10 +345,14 @@ void ModeMachine::buildAutomaticMode(QState *mode)
     onWps(disabled, wpsThenDisabled);
 
     onWireless(waiting, SIGNAL(waitingInterfaceRunning()), ipsetup);
+    onWireless(waiting, SIGNAL(waitingIpSetup()), ipsetup);
+    onWireless(waiting, SIGNAL(ready()), connected);
     on(waiting, ManagerEvent::Reconnecting(), waiting);
     onWireless(ipsetup, SIGNAL(ready()), connected);
+    onAlreadyReady(ipsetup, connected);
     for (QState *state : {static_cast<QState *>(ipsetup), static_cast<QState *>(connected)}) {
         onWireless(state, SIGNAL(waiting()), waiting);
+        onWireless(state, SIGNAL(enabled()), waiting);
         on(state, ManagerEvent::Reconnecting(), waiting);
     }
     onWireless(connected, SIGNAL(waitingInterfaceRunning()), ipsetup);

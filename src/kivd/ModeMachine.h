@@ -2,8 +2,43 @@
 
 #include "NetworkManagerStates.h"
 
-class QObject;
+#include <QEvent>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QSet>
+
 class QStateMachine;
+
+// Posts every signal it hears into a machine, so that the machine handles it in order even when it
+// arrives while the machine is still busy: a signal transition only hears its signal while its
+// source state is active, and a machine with work pending would let the signal pass unheard.
+class SignalRelay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SignalRelay(QStateMachine *machine);
+
+    // Starts relaying the signal (with its index in the sender's class) once.
+    void listen(QObject *sender, const char *signal, int index);
+    // The signals by which a controller reports the state it entered; of these, only the latest
+    // one a controller sent is acted on, the others are stale by the time the machine gets them.
+    void followStates(QObject *sender, const QList<const char *> &stateSignals);
+    bool isCurrent(QObject *sender, int index, quint64 serial) const;
+
+    static QEvent::Type eventType();
+
+private slots:
+    void relay();
+
+private:
+    QStateMachine *m_machine;
+    QSet<QPair<QObject *, int>> m_heard;
+    QSet<QPair<QObject *, int>> m_stateSignals;
+    QHash<QObject *, quint64> m_latestState;
+    quint64 m_serial = 0;
+};
 
 // The manager's five modes, built as children of a machine.
 struct ModeStates
@@ -35,12 +70,16 @@ private:
     void buildAutomaticMode(QState *mode);
     void buildHybridMode(QState *mode);
 
-    // Transitions on a controller signal (fatal when the signal does not exist).
-    static void onSignal(QState *from, QObject *sender, const char *signal, QAbstractState *to);
-    void onWired(QState *from, const char *signal, QAbstractState *to) const;
-    void onWireless(QState *from, const char *signal, QAbstractState *to) const;
+    // Transitions on a relayed signal (fatal when the signal does not exist); no target: stays.
+    QAbstractTransition *onSignal(QState *from, QObject *sender, const char *signal, QAbstractState *to) const;
+    QAbstractTransition *onRelayed(QState *from, QObject *sender, const char *signal, QAbstractState *to) const;
+    // An IP set-up state entered while its controller is ready already moves on to connected.
+    void onAlreadyReady(QState *ipsetup, QAbstractState *connected) const;
+    QAbstractTransition *onWired(QState *from, const char *signal, QAbstractState *to) const;
+    QAbstractTransition *onWireless(QState *from, const char *signal, QAbstractState *to) const;
 
     QStateMachine *m_machine;
+    SignalRelay *m_relay;
     KivStateContext m_context;
     QObject *m_wired;
     QObject *m_wireless;

@@ -2,7 +2,9 @@
 
 #include "AddressManager.h"
 #include "ControlInterface.h"
+#include "ControllerCommands.h"
 #include "InterfaceWired.h"
+#include "InterfaceReports.h"
 #include "InterfaceWireless.h"
 #include "KivCommon.h"
 #include "KivEvents.h"
@@ -20,29 +22,6 @@
 #include <QStateMachine>
 
 namespace {
-
-// The mode states' commands, carried out by the two controllers.
-class ControllerCommands : public ModeCommands
-{
-public:
-    ControllerCommands(InterfaceWired *wired, InterfaceWireless *wireless) : m_wired(wired), m_wireless(wireless) {}
-
-    void enableWired() override { m_wired->enable(); }
-    void disableWired() override { m_wired->disable(); }
-    void activateWired(const InterfaceConfiguration &configuration) override { m_wired->activate(configuration); }
-    void enableWireless(const QSet<WirelessNetwork> &networks) override { m_wireless->enable(networks); }
-    void disableWireless() override { m_wireless->disable(); }
-    void activateWireless(const InterfaceConfiguration &configuration) override
-    {
-        m_wireless->activate(configuration);
-    }
-    void wirelessWpsPbc() override { m_wireless->wpsPbc(); }
-    void wirelessWpsPin(const QString &pin) override { m_wireless->wpsPin(pin); }
-
-private:
-    InterfaceWired *m_wired;
-    InterfaceWireless *m_wireless;
-};
 
 void logIpSettings(const char *interface, const InterfaceConfiguration &configuration, const QVariantMap &settings)
 {
@@ -98,9 +77,7 @@ void NetworkManager::createWired()
     const InterfaceName name(m_configuration->wiredInterface());
     auto *addresses = new AddressManager(name, m_netlink, m_driver, m_resolver, this);
     m_wired = new InterfaceWired(name, m_driver, addresses, this);
-    KivCommon::connect(m_wired, SIGNAL(ready()), this, SLOT(on_wiredConnected()));
-    KivCommon::connect(m_wired, SIGNAL(disconnecting()), this, SLOT(on_wiredDisconnecting()));
-    KivCommon::connect(m_wired, SIGNAL(unready()), this, SLOT(on_wiredDisconnected()));
+    reportOnBus(new InterfaceReports(name.toString(), m_wired, this));
     KivCommon::connect(m_wired, SIGNAL(cableStatus(bool)), this, SIGNAL(CableStatus(bool)));
     KivCommon::connect(m_wired, SIGNAL(statusChanged(InterfaceStatus)), this,
                        SLOT(on_wiredStatusChanged(InterfaceStatus)));
@@ -117,9 +94,7 @@ void NetworkManager::createWireless(const QStringList &softApNames)
     KivCommon::connect(m_wireless, SIGNAL(wpsCredentials(WirelessNetwork)), this,
                        SLOT(on_wpsCredentials(WirelessNetwork)));
     KivCommon::connect(m_wireless, SIGNAL(wpsError(QString)), this, SIGNAL(WpsError(QString)));
-    KivCommon::connect(m_wireless, SIGNAL(ready()), this, SLOT(on_wirelessConnected()));
-    KivCommon::connect(m_wireless, SIGNAL(disconnecting()), this, SLOT(on_wirelessDisconnecting()));
-    KivCommon::connect(m_wireless, SIGNAL(unready()), this, SLOT(on_wirelessDisconnected()));
+    reportOnBus(new InterfaceReports(name.toString(), m_wireless, this));
     KivCommon::connect(m_wireless, SIGNAL(statusChanged(InterfaceStatus)), this,
                        SLOT(on_wirelessStatusChanged(InterfaceStatus)));
     KivCommon::connect(m_wireless, SIGNAL(softapReady(InterfaceName)), this, SLOT(on_softapReady(InterfaceName)));
@@ -128,6 +103,13 @@ void NetworkManager::createWireless(const QStringList &softApNames)
     KivCommon::connect(m_wireless, SIGNAL(reconnecting()), this, SLOT(on_wirelessReconnecting()));
     KivCommon::connect(m_wireless, SIGNAL(stationConnected(QString)), this, SIGNAL(StationConnected(QString)));
     KivCommon::connect(m_wireless, SIGNAL(stationDisconnected(QString)), this, SIGNAL(StationDisconnected(QString)));
+}
+
+void NetworkManager::reportOnBus(InterfaceReports *reports)
+{
+    KivCommon::connect(reports, SIGNAL(connected(QString)), this, SIGNAL(Connected(QString)));
+    KivCommon::connect(reports, SIGNAL(disconnecting(QString)), this, SIGNAL(Disconnecting(QString)));
+    KivCommon::connect(reports, SIGNAL(disconnected(QString)), this, SIGNAL(Disconnected(QString)));
 }
 
 void NetworkManager::routeControllers()
@@ -332,36 +314,6 @@ void NetworkManager::Scan()
     kivInfo() << "COMMAND: Starting Scan...";
     m_wireless->scan();
     post(new ManagerEvent::Scan());
-}
-
-void NetworkManager::on_wiredConnected()
-{
-    emit Connected(m_configuration->wiredInterface());
-}
-
-void NetworkManager::on_wiredDisconnecting()
-{
-    emit Disconnecting(m_configuration->wiredInterface());
-}
-
-void NetworkManager::on_wiredDisconnected()
-{
-    emit Disconnected(m_configuration->wiredInterface());
-}
-
-void NetworkManager::on_wirelessConnected()
-{
-    emit Connected(m_configuration->wirelessInterface());
-}
-
-void NetworkManager::on_wirelessDisconnecting()
-{
-    emit Disconnecting(m_configuration->wirelessInterface());
-}
-
-void NetworkManager::on_wirelessDisconnected()
-{
-    emit Disconnected(m_configuration->wirelessInterface());
 }
 
 void NetworkManager::on_softapReady(InterfaceName name)

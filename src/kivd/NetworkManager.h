@@ -16,6 +16,7 @@
 
 #include <memory>
 
+class InterfaceReports;
 class InterfaceWired;
 class InterfaceWireless;
 class ModeCommands;
@@ -90,12 +91,6 @@ public slots:
     void Scan();
 
 private slots:
-    void on_wiredConnected();
-    void on_wiredDisconnecting();
-    void on_wiredDisconnected();
-    void on_wirelessConnected();
-    void on_wirelessDisconnecting();
-    void on_wirelessDisconnected();
     void on_softapReady(InterfaceName name);
     void on_softapUnready(InterfaceName name);
     void on_wiredStatusChanged(InterfaceStatus status);
@@ -112,6 +107,7 @@ private:
     void findInterfaces();
     void createWired();
     void createWireless(const QStringList &softApNames);
+    void reportOnBus(InterfaceReports *reports);
     void routeControllers();
     void buildModeMachine();
     void post(QEvent *event);

@@ -89,6 +89,8 @@ void WiredIpsetupState::onEntry(QEvent *event)
 {
     KivState::onEntry(event);
     controllers()->activateWired(configuration()->wiredIpConfiguration());
+    if (controllers()->isWiredReady())
+        emit alreadyReady();
 }
 
 void WirelessWaitingState::onEntry(QEvent *event)
@@ -104,6 +106,8 @@ void WirelessIpsetupState::onEntry(QEvent *event)
 {
     KivState::onEntry(event);
     controllers()->activateWireless(configuration()->wirelessIpConfiguration());
+    if (controllers()->isWirelessReady())
+        emit alreadyReady();
 }
 
 void WirelessWpsState::onEntry(QEvent *event)

@@ -23,6 +23,9 @@ public:
     virtual void activateWireless(const InterfaceConfiguration &configuration) = 0;
     virtual void wirelessWpsPbc() = 0;
     virtual void wirelessWpsPin(const QString &pin) = 0;
+    // Whether a controller already has its address, so that an activation will change nothing.
+    virtual bool isWiredReady() const { return false; }
+    virtual bool isWirelessReady() const { return false; }
 };
 
 // What every mode state works with.
@@ -220,6 +223,10 @@ class WiredIpsetupState : public KivState
 public:
     WiredIpsetupState(QState *parent, const KivStateContext &context);
 
+signals:
+    // Entered while the controller is ready already: it will not say ready() again.
+    void alreadyReady();
+
 protected:
     void onEntry(QEvent *event) override;
 };
@@ -241,6 +248,10 @@ class WirelessIpsetupState : public KivState
     Q_OBJECT
 public:
     WirelessIpsetupState(QState *parent, const KivStateContext &context);
+
+signals:
+    // Entered while the controller is ready already: it will not say ready() again.
+    void alreadyReady();
 
 protected:
     void onEntry(QEvent *event) override;

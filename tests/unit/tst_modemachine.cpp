@@ -16,6 +16,7 @@ class FakeController : public QObject
 {
     Q_OBJECT
 signals:
+    void enabled();
     void disabled();
     void waiting();
     void waitingInterfaceRunning();
@@ -77,13 +78,15 @@ class TestModeMachine : public QObject
         m_machine->postEvent(event);
         settle();
     }
-    void settle()
+    // Controller signals reach the machine as posted events.
+    static void settle()
     {
-        for (int round = 0; round < 4; ++round)
+        for (int round = 0; round < 8; ++round)
             QCoreApplication::processEvents();
     }
     QStringList active() const
     {
+        settle();
         QStringList names;
         for (QAbstractState *state : m_machine->configuration())
             names << state->objectName();
