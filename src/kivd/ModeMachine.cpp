@@ -24,31 +24,6 @@ public:
     const quint64 serial;
 };
 
-class RelayedSignalTransition : public QAbstractTransition
-{
-public:
-    RelayedSignalTransition(const SignalRelay *relay, QObject *sender, int index)
-        : m_relay(relay), m_sender(sender), m_index(index)
-    {
-    }
-
-protected:
-    bool eventTest(QEvent *event) override
-    {
-        if (!event || event->type() != SignalRelay::eventType())
-            return false;
-        const auto *relayed = static_cast<RelayedSignal *>(event);
-        return relayed->sender == m_sender && relayed->index == m_index
-               && m_relay->isCurrent(relayed->sender, relayed->index, relayed->serial);
-    }
-    void onTransition(QEvent *) override {}
-
-private:
-    const SignalRelay *m_relay;
-    QObject *m_sender;
-    int m_index;
-};
-
 // Both WPS commands lead to the same place.
 void onWps(QState *from, QAbstractState *to)
 {
@@ -72,6 +47,24 @@ void SignalRelay::listen(QObject *sender, const char *signal, int index)
         return;
     m_heard.insert({sender, index});
     KivCommon::connect(sender, signal, this, SLOT(relay()));
+}
+
+RelayedSignalTransition::RelayedSignalTransition(const SignalRelay *relay, QObject *sender, const char *signal, int index)
+    : m_relay(relay), m_sender(sender), m_signal(signal), m_index(index)
+{
+}
+
+bool RelayedSignalTransition::eventTest(QEvent *event)
+{
+    if (!event || event->type() != SignalRelay::eventType())
+        return false;
+    const auto *relayed = static_cast<RelayedSignal *>(event);
+    return relayed->sender == m_sender && relayed->index == m_index
+           && m_relay->isCurrent(relayed->sender, relayed->index, relayed->serial);
+}
+
+void RelayedSignalTransition::onTransition(QEvent *)
+{
 }
 
 void SignalRelay::followStates(QObject *sender, const QList<const char *> &stateSignals)
@@ -133,7 +126,7 @@ QAbstractTransition *ModeMachine::onRelayed(QState *from, QObject *sender, const
         kivAbort();
     }
     m_relay->listen(sender, signal, index);
-    auto *transition = new RelayedSignalTransition(m_relay, sender, index);
+    auto *transition = new RelayedSignalTransition(m_relay, sender, signal, index);
     if (to)
         transition->setTargetState(to);
     from->addTransition(transition);

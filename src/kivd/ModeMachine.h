@@ -2,6 +2,8 @@
 
 #include "NetworkManagerStates.h"
 
+#include <QAbstractTransition>
+#include <QByteArray>
 #include <QEvent>
 #include <QHash>
 #include <QList>
@@ -38,6 +40,27 @@ private:
     QSet<QPair<QObject *, int>> m_stateSignals;
     QHash<QObject *, quint64> m_latestState;
     quint64 m_serial = 0;
+};
+
+// Fires on a relayed signal of one sender, unless a later state report of that sender made it stale.
+class RelayedSignalTransition : public QAbstractTransition
+{
+    Q_OBJECT
+public:
+    RelayedSignalTransition(const SignalRelay *relay, QObject *sender, const char *signal, int index);
+    QObject *senderObject() const { return m_sender; }
+    // The signal as SIGNAL() writes it.
+    QByteArray signal() const { return m_signal; }
+
+protected:
+    bool eventTest(QEvent *event) override;
+    void onTransition(QEvent *event) override;
+
+private:
+    const SignalRelay *m_relay;
+    QObject *m_sender;
+    QByteArray m_signal;
+    int m_index;
 };
 
 // The manager's five modes, built as children of a machine.

@@ -86,8 +86,12 @@ QSet<QString> codeTransitions(const QStateMachine *machine)
             else if (const auto *signal = qobject_cast<const QSignalTransition *>(transition))
                 event = genericName(signal->senderObject()->objectName()) + QLatin1Char('.')
                     + callName(QString::fromLatin1(signal->signal()));
-            transitions << triple(genericName(state->objectName()), event,
-                                  genericName(transition->targetState()->objectName()));
+            else if (const auto *relayed = qobject_cast<const RelayedSignalTransition *>(transition))
+                event = relayed->senderObject()->objectName() + QLatin1Char('.')
+                    + callName(QString::fromLatin1(relayed->signal()));
+            // A transition without a target acts and stays.
+            const QAbstractState *target = transition->targetState() ? transition->targetState() : state;
+            transitions << triple(genericName(state->objectName()), event, genericName(target->objectName()));
         }
     }
     return transitions;
