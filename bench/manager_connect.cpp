@@ -8,6 +8,7 @@
 
 #include "DhcpClient.h"
 #include "NetlinkWatcher.h"
+#include "ProcSample.h"
 #include "SandboxEnv.h"
 
 #include <QCoreApplication>
@@ -240,35 +241,20 @@ struct Idle
     qint64 privateDirtyKb = 0;
 };
 
-qint64 field(const QByteArray &text, const QByteArray &name)
-{
-    for (const QByteArray &line : text.split('\n')) {
-        if (line.startsWith(name + ':'))
-            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
-}
-
-QByteArray readProc(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Context switches summed over every thread of the process.
 Idle sample(qint64 pid)
 {
     Idle idle;
     const QString base = QStringLiteral("/proc/%1").arg(pid);
     for (const QString &task : QDir(base + QStringLiteral("/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QByteArray status = readProc(base + QStringLiteral("/task/") + task + QStringLiteral("/status"));
-        idle.voluntary += field(status, "voluntary_ctxt_switches");
-        idle.involuntary += field(status, "nonvoluntary_ctxt_switches");
+        const QByteArray status = ProcSample::read(base + QStringLiteral("/task/") + task + QStringLiteral("/status"));
+        idle.voluntary += ProcSample::field(status, "voluntary_ctxt_switches");
+        idle.involuntary += ProcSample::field(status, "nonvoluntary_ctxt_switches");
     }
-    idle.rssKb = field(readProc(base + QStringLiteral("/status")), "VmRSS");
-    const QByteArray rollup = readProc(base + QStringLiteral("/smaps_rollup"));
-    idle.pssKb = field(rollup, "Pss");
-    idle.privateDirtyKb = field(rollup, "Private_Dirty");
+    idle.rssKb = ProcSample::field(ProcSample::read(base + QStringLiteral("/status")), "VmRSS");
+    const QByteArray rollup = ProcSample::read(base + QStringLiteral("/smaps_rollup"));
+    idle.pssKb = ProcSample::field(rollup, "Pss");
+    idle.privateDirtyKb = ProcSample::field(rollup, "Private_Dirty");
     return idle;
 }
 
@@ -358,7 +344,7 @@ int main(int argc, char **argv)
     std::printf("largest Private_Dirty mappings of the idle kivd (kB):\n");
     QList<QPair<qint64, QByteArray>> dirty;
     QByteArray mapping;
-    for (const QByteArray &line : readProc(QStringLiteral("/proc/%1/smaps").arg(pid)).split('\n')) {
+    for (const QByteArray &line : ProcSample::read(QStringLiteral("/proc/%1/smaps").arg(pid)).split('\n')) {
         if (QRegularExpression(QStringLiteral("^[0-9a-f]+-[0-9a-f]+ ")).match(QString::fromLatin1(line)).hasMatch())
             mapping = line;
         if (line.startsWith("Private_Dirty:"))

@@ -67,6 +67,9 @@ Ipv4AddressManager::Ipv4AddressManager(const InterfaceName &interface, NetworkDr
     m_autoipTimer.setTimerType(Qt::PreciseTimer);
     m_autoipTimer.setInterval(FallbackTimeoutMs);
     KivCommon::connect(&m_autoipTimer, SIGNAL(timeout()), this, SLOT(on_autoipTimer_timeout()));
+    m_dhcpRestartTimer.setParent(this);
+    m_dhcpRestartTimer.setSingleShot(true);
+    KivCommon::connect(&m_dhcpRestartTimer, SIGNAL(timeout()), this, SLOT(on_dhcpRestartTimer_timeout()));
 }
 
 Ipv4AddressManager::~Ipv4AddressManager()
@@ -77,6 +80,7 @@ Ipv4AddressManager::~Ipv4AddressManager()
 
 void Ipv4AddressManager::start(const InterfaceConfiguration &configuration)
 {
+    m_dhcpWanted = false;
     m_autoipTimer.start();
     if (configuration.hasAddress()) {
         apply(configuration);
@@ -87,11 +91,17 @@ void Ipv4AddressManager::start(const InterfaceConfiguration &configuration)
     KivCommon::connect(m_dhcpClient, SIGNAL(finished(InterfaceConfiguration)), this,
                        SLOT(on_dhcpClient_finished(InterfaceConfiguration)));
     KivCommon::connect(m_dhcpClient, SIGNAL(error(QString)), this, SLOT(on_dhcpClient_error(QString)));
+    KivCommon::connect(m_dhcpClient, SIGNAL(exited()), this, SLOT(on_dhcpClient_exited()));
+    m_dhcpWanted = true;
+    m_dhcpRestartTimer.stop();
+    m_dhcpRestartDelayMs = DhcpRestartFirstMs;
     m_dhcpClient->start();
 }
 
 void Ipv4AddressManager::stop()
 {
+    m_dhcpWanted = false;
+    m_dhcpRestartTimer.stop();
     if (m_dhcpClient)
         m_dhcpClient->stop();
     m_autoipTimer.stop();
@@ -100,6 +110,7 @@ void Ipv4AddressManager::stop()
 
 void Ipv4AddressManager::on_dhcpClient_finished(const InterfaceConfiguration &configuration)
 {
+    m_dhcpRestartDelayMs = DhcpRestartFirstMs;
     apply(configuration);
 }
 
@@ -109,6 +120,31 @@ void Ipv4AddressManager::on_dhcpClient_error(const QString &message)
     if (!m_autoipTimer.isActive())
         m_autoipTimer.start();
     release();
+    scheduleDhcpRestart();
+}
+
+void Ipv4AddressManager::on_dhcpClient_exited()
+{
+    // A lease already applied stays valid on the interface; a restarted client renews or replaces it.
+    kivInfo() << m_interface << ": dhcp client ended unexpectedly";
+    scheduleDhcpRestart();
+}
+
+void Ipv4AddressManager::scheduleDhcpRestart()
+{
+    if (!m_dhcpWanted || m_dhcpRestartTimer.isActive())
+        return;
+    kivInfo() << m_interface << ": restarting the dhcp client in " << m_dhcpRestartDelayMs << " ms";
+    m_dhcpRestartTimer.start(m_dhcpRestartDelayMs);
+    m_dhcpRestartDelayMs = qMin(2 * m_dhcpRestartDelayMs, DhcpRestartMaxMs);
+}
+
+void Ipv4AddressManager::on_dhcpRestartTimer_timeout()
+{
+    if (!m_dhcpWanted || !m_dhcpClient)
+        return;
+    kivInfo() << m_interface << ": restarting the dhcp client";
+    m_dhcpClient->start();
 }
 
 void Ipv4AddressManager::on_autoipTimer_timeout()

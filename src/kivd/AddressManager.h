@@ -70,20 +70,34 @@ public:
     // Milliseconds until the link-local fallback starts; -1 while none is pending.
     int fallbackRemainingTime() const { return m_autoipTimer.remainingTime(); }
 
+    // Milliseconds until the DHCP client is started again; -1 while no restart is pending.
+    int dhcpRestartRemainingTime() const { return m_dhcpRestartTimer.remainingTime(); }
+
     static constexpr int FallbackTimeoutMs = 24000;
+    // A DHCP client that ends while the manager runs is started again after this delay, doubled
+    // on every further end up to the cap and reset by a lease.
+    static constexpr int DhcpRestartFirstMs = 1000;
+    static constexpr int DhcpRestartMaxMs = 60000;
 
 private slots:
     void on_dhcpClient_finished(const InterfaceConfiguration &configuration);
     void on_dhcpClient_error(const QString &message);
+    void on_dhcpClient_exited();
     void on_autoipTimer_timeout();
+    void on_dhcpRestartTimer_timeout();
 
 private:
     void apply(const InterfaceConfiguration &configuration);
     void release();
     void deleteDhcpClient();
+    void scheduleDhcpRestart();
 
     InterfaceName m_interface;
     QTimer m_autoipTimer;
+    QTimer m_dhcpRestartTimer;
+    int m_dhcpRestartDelayMs = DhcpRestartFirstMs;
+    // Started for DHCP and not stopped since.
+    bool m_dhcpWanted = false;
     IpAddressSetter m_addressSetter;
     DhcpClient *m_dhcpClient = nullptr;
     AutoIpD *m_autoIpD = nullptr;

@@ -111,8 +111,11 @@ bool Udhcpc::stop()
 {
     if (m_process->state() == QProcess::NotRunning)
         return true;
+    m_stopping = true;
     m_process->terminate();
-    return m_process->waitForFinished(StopTimeoutMs);
+    const bool ended = m_process->waitForFinished(StopTimeoutMs);
+    m_stopping = false;
+    return ended;
 }
 
 void Udhcpc::on_readyReadStandardOutput()
@@ -142,11 +145,15 @@ void Udhcpc::receiveOutput(const QByteArray &data)
 void Udhcpc::on_finished(int exitCode, QProcess::ExitStatus)
 {
     kivInfo() << interfaceName() << ": dhcp client process finished, exit code: " << exitCode;
+    if (!m_stopping)
+        emit exited();
 }
 
 void Udhcpc::on_error(QProcess::ProcessError error)
 {
-    emit this->error(QStringLiteral("dhcpc: ") + interfaceName().toString() + QStringLiteral(": an error occurred!"));
+    // A killed client is an end like any other: exited() follows, the lease stays valid.
+    if (error != QProcess::Crashed)
+        emit this->error(QStringLiteral("dhcpc: ") + interfaceName().toString() + QStringLiteral(": an error occurred!"));
     kivCritical() << interfaceName() << ": An error occurred in the dhcp client " << "QProcess::"
                   << QMetaEnum::fromType<QProcess::ProcessError>().valueToKey(error);
 }

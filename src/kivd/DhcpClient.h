@@ -24,6 +24,8 @@ public:
 signals:
     void finished(const InterfaceConfiguration &configuration);
     void error(const QString &message);
+    // The client ended on its own (it exited or was killed), not through stop().
+    void exited();
 
 private:
     InterfaceName m_interface;
@@ -83,4 +85,5 @@ private slots:
 private:
     QProcess *m_process;
     QString m_output;
+    bool m_stopping = false;
 };

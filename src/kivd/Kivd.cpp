@@ -30,6 +30,9 @@ void cleanUp(const KivdOptions &options)
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event dispatcher: the GLib main context costs about 40 kB of dirty memory for nothing.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     tavuStacktrace::install();
     KivLog::install();

@@ -18,6 +18,7 @@ void registerTypes()
     qMetaTypeId<Quit>();
     qMetaTypeId<InterfaceAdded>();
     qMetaTypeId<InterfaceRemoved>();
+    qMetaTypeId<SupplicantOwnerChanged>();
     qMetaTypeId<Connected>();
     qMetaTypeId<Disconnected>();
     qMetaTypeId<Inactive>();

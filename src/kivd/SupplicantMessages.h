@@ -36,6 +36,12 @@ struct InterfaceAdded
 struct InterfaceRemoved
 {
 };
+// The owner of the supplicant's bus name changed: the one in use left and/or a new one is there.
+struct SupplicantOwnerChanged
+{
+    bool lost = false;
+    bool available = false;
+};
 
 // State messages.
 struct Connected
@@ -82,7 +88,7 @@ bool is(const QVariant &message)
 // True for the eight state messages, false for commands and the invalid message.
 bool isStateMessage(const QVariant &message);
 
-// Registers all fifteen types under their "WpaSupplicant::<Name>" names; repeating it is harmless.
+// Registers all sixteen types under their "WpaSupplicant::<Name>" names; repeating it is harmless.
 void registerTypes();
 
 } // namespace SupplicantMessage
@@ -111,6 +117,7 @@ KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::StartWpsPin, "WpaSupplicant::S
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::Quit, "WpaSupplicant::Quit")
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::InterfaceAdded, "WpaSupplicant::InterfaceAdded")
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::InterfaceRemoved, "WpaSupplicant::InterfaceRemoved")
+KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::SupplicantOwnerChanged, "WpaSupplicant::SupplicantOwnerChanged")
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::Connected, "WpaSupplicant::Connected")
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::Disconnected, "WpaSupplicant::Disconnected")
 KIV_DECLARE_SUPPLICANT_MESSAGE(SupplicantMessage::Inactive, "WpaSupplicant::Inactive")

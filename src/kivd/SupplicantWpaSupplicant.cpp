@@ -12,6 +12,7 @@
 #include "fi_w1_wpa_supplicant1_WPS.h"
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QThread>
 #include <QTimer>
 
@@ -26,6 +27,8 @@ WpaSupplicant::WpaSupplicant(QObject *parent, const QString &interfaceName)
     : Supplicant(parent, interfaceName)
     , m_logicThread(new WpaSupplicantThread(this))
     , scanTimer(new QTimer(this))
+    , m_serviceWatcher(new QDBusServiceWatcher(supplicantService, QDBusConnection::systemBus(),
+                                               QDBusServiceWatcher::WatchForOwnerChange, this))
 {
     registerSupplicantMetaTypes();
     SupplicantMessage::registerTypes();
@@ -36,6 +39,8 @@ WpaSupplicant::WpaSupplicant(QObject *parent, const QString &interfaceName)
     KivCommon::connect(scanTimer, SIGNAL(timeout()), this, SLOT(on_scanTimer_timeout()));
     KivCommon::connect(this, SIGNAL(tryStartSupplicant()), this, SLOT(startSupplicant()));
     KivCommon::connect(m_logicThread, SIGNAL(finished()), this, SLOT(on_logicThread_finished()));
+    KivCommon::connect(m_serviceWatcher, SIGNAL(serviceOwnerChanged(QString, QString, QString)), this,
+                       SLOT(on_serviceOwnerChanged(QString, QString, QString)));
     m_logicThread->start(QThread::InheritPriority);
 }
 
@@ -183,10 +188,23 @@ void WpaSupplicant::startSupplicant()
     enqueue(SupplicantMessage::make<SupplicantMessage::SupplicantStarted>());
 }
 
+void WpaSupplicant::on_serviceOwnerChanged(const QString &, const QString &oldOwner, const QString &newOwner)
+{
+    kivInfo() << "wpa_supplicant bus name owner changed from " << oldOwner << " to " << newOwner;
+    enqueue(SupplicantMessage::make(SupplicantMessage::SupplicantOwnerChanged {!oldOwner.isEmpty(), !newOwner.isEmpty()}));
+}
+
 void WpaSupplicant::shutdownSupplicant()
 {
     assertWorkerThread();
     kivInfo() << "Shutdown wpa_supplicant";
+    dropSupplicant();
+    KivProcess::execute(QStringLiteral("killall"), {QStringLiteral("wpa_supplicant")});
+}
+
+void WpaSupplicant::dropSupplicant()
+{
+    assertWorkerThread();
     {
         std::lock_guard<std::mutex> lock(m_queue.mutex());
         const QList<QObject *> proxies {m_supplicant, m_supplicantInterface, m_supplicantWPS};
@@ -209,7 +227,6 @@ void WpaSupplicant::shutdownSupplicant()
     // The monitors belong to the main thread; they are released there.
     QMetaObject::invokeMethod(this, &WpaSupplicant::releaseRetiredMonitors, Qt::QueuedConnection);
     emit scanResults(QList<ApDescription>());
-    KivProcess::execute(QStringLiteral("killall"), {QStringLiteral("wpa_supplicant")});
 }
 
 void WpaSupplicant::releaseRetiredMonitors()

@@ -2,6 +2,7 @@
 
 #include "Supplicant.h"
 #include "SupplicantMessageQueue.h"
+#include "SupplicantMessages.h"
 #include "WrongKeyDetector.h"
 
 #include <QDBusObjectPath>
@@ -12,6 +13,7 @@ class BssMonitor;
 class FiW1WpaSupplicant1;
 class FiW1WpaSupplicant1Interface;
 class FiW1WpaSupplicant1Wps;
+class QDBusServiceWatcher;
 class QTimer;
 class WpaSupplicantThread;
 
@@ -65,6 +67,7 @@ private slots:
     void on_logicThread_finished();
     void on_networkTempDisabled(const QVariantMap &args);
     void on_scanTimer_timeout();
+    void on_serviceOwnerChanged(const QString &service, const QString &oldOwner, const QString &newOwner);
     void startSupplicant();
 
 private:
@@ -81,6 +84,9 @@ private:
     bool hasSupplicant();
     void flushStaleStateMessages();
     void shutdownSupplicant();
+    void dropSupplicant();
+    void followSupplicantRestart(const SupplicantMessage::SupplicantOwnerChanged &change, bool interfacePresent,
+                                 bool haveNetworks);
     void configure(const QSet<WirelessNetwork> &networks);
     bool waitForConnection(const QHash<QString, Ssid> &networkPaths);
     bool stayConnected();
@@ -104,6 +110,8 @@ private:
     bool scanRequested = false;
     bool scanInProgress = false;
     QTimer *scanTimer;
+    // Tells the worker when wpa_supplicant leaves the bus or comes back (a restart).
+    QDBusServiceWatcher *m_serviceWatcher;
     // Monitors dropped by a shutdown on the worker, released later on the main thread.
     QHash<QString, QSharedPointer<BssMonitor>> m_retiredMonitors;
     bool m_destroying = false;

@@ -58,6 +58,7 @@ void WpaSupplicant::logicLoop()
 {
     assertWorkerThread();
     QSet<WirelessNetwork> configuredNetworks;
+    bool interfacePresent = true;
     emit tryStartSupplicant();
     for (;;) {
         if (hasSupplicant() && !configuredNetworks.isEmpty() && !m_queue.isPending()) {
@@ -68,12 +69,14 @@ void WpaSupplicant::logicLoop()
         const QVariant message = dequeue();
         kivDebug() << "Got message in main loop";
         if (is<InterfaceAdded>(message)) {
+            interfacePresent = true;
             if (!hasSupplicant()) {
                 kivInfo() << "Got interface added message, starting supplicant";
                 emit tryStartSupplicant();
             }
         } else if (is<InterfaceRemoved>(message)) {
             kivInfo() << "Got interface removed message, stopping supplicant";
+            interfacePresent = false;
             shutdownSupplicant();
         } else if (is<Enable>(message)) {
             kivInfo() << "Got new networks";
@@ -92,12 +95,33 @@ void WpaSupplicant::logicLoop()
             runWpsSession(QString());
         } else if (is<StartWpsPin>(message)) {
             runWpsSession(message.value<StartWpsPin>().pin);
+        } else if (is<SupplicantOwnerChanged>(message)) {
+            followSupplicantRestart(message.value<SupplicantOwnerChanged>(), interfacePresent, !configuredNetworks.isEmpty());
         } else if (is<SupplicantStarted>(message)) {
             if (hasSupplicant()) {
                 waitForDisconnection();
                 flushStaleStateMessages();
             }
         }
+    }
+}
+
+void WpaSupplicant::followSupplicantRestart(const SupplicantOwnerChanged &change, bool interfacePresent,
+                                            bool haveNetworks)
+{
+    assertWorkerThread();
+    if (change.lost && hasSupplicant()) {
+        kivInfo() << "wpa_supplicant left the bus, dropping its interface";
+        dropSupplicant();
+        // Any association went with it; the controller waits for the next one.
+        if (haveNetworks) {
+            kivInfo() << "Association lost with wpa_supplicant, waiting for a new connection";
+            emit configured();
+        }
+    }
+    if (change.available && interfacePresent && !hasSupplicant()) {
+        kivInfo() << "wpa_supplicant is on the bus, opening its interface again";
+        emit tryStartSupplicant();
     }
 }
 

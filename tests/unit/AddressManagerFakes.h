@@ -23,6 +23,7 @@ public:
 
     void lease(const InterfaceConfiguration &configuration) { emit finished(configuration); }
     void fail() { emit error("dhcpc: " + interfaceName().toString() + ": an error occurred!"); }
+    void end() { emit exited(); }
 
     int starts = 0;
     int stops = 0;

@@ -233,7 +233,7 @@ private slots:
         QVERIFY(!fixture.clients.made.constLast().isNull());
     }
 
-    void dhcpErrorIsLoggedAndTheClientIsNotRestarted()
+    void dhcpErrorIsLoggedAndTheClientIsRestartedLater()
     {
         Ipv4Fixture fixture(m_programs);
         fixture.enter(State::Leased);
@@ -242,6 +242,49 @@ private slots:
         QCOMPARE(fixture.clients.made.size(), 1);
         QCOMPARE(fixture.clients.last()->starts, 1);
         QCOMPARE(fixture.nameserversChanged.count(), 1);
+        QVERIFY(fixture.manager.dhcpRestartRemainingTime() > 0);
+    }
+
+    // A client that ends on its own while the manager runs is started again after 1, 2, 4 ... 60 s,
+    // changing nothing the manager reports; a lease resets the delay, stop() ends the restarts.
+    void endedClientIsRestartedWithBackOff_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::newRow("leased") << State::Leased;
+        QTest::newRow("waitingForLease") << State::WaitingForLease;
+        QTest::newRow("linkLocal") << State::LinkLocal;
+    }
+
+    void endedClientIsRestartedWithBackOff()
+    {
+        QFETCH(State, state);
+        LogCapture log;
+        Ipv4Fixture fixture(m_programs);
+        fixture.enter(state);
+        FakeDhcpClient *client = fixture.clients.last();
+        QTimer *restart = fixture.manager.findChildren<QTimer *>().value(1);
+        QVERIFY(restart);
+        const auto endAndRestart = [&] {
+            client->end();
+            const int delay = restart->isActive() ? restart->interval() : -1;
+            restart->stop();
+            QMetaObject::invokeMethod(restart, "timeout");
+            return delay;
+        };
+        QList<int> delays;
+        for (int i = 0; i < 8; ++i)
+            delays << endAndRestart();
+        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+        QCOMPARE(client->starts, 9);
+        QCOMPARE(fixture.clients.made.size(), 1);
+        fixture.verifyIn(state);
+        QCOMPARE(fixture.connected.count() + fixture.disconnected.count(), 0);
+
+        client->lease(Lease);
+        QCOMPARE(endAndRestart(), 1000);
+        fixture.fire(Event::Stop);
+        client->end();
+        QCOMPARE(fixture.manager.dhcpRestartRemainingTime(), -1);
     }
 
     void dhcpErrorWhileTheFallbackRunsDoesNotRestartIt()

@@ -33,6 +33,7 @@ QVariant messageNamed(const QString &name)
         {"Quit", make<Quit>()},
         {"InterfaceAdded", make<InterfaceAdded>()},
         {"InterfaceRemoved", make<InterfaceRemoved>()},
+        {"SupplicantOwnerChanged", make(SupplicantOwnerChanged {true, false})},
         {"Connected", make<Connected>()},
         {"Disconnected", make<Disconnected>()},
         {"Inactive", make<Inactive>()},
@@ -100,13 +101,14 @@ private slots:
         SupplicantMessageQueue queue;
         const QStringList sent {"Connected", "Enable", "Disconnected", "Inactive", "StartWpsPin", "NetworkTempDisabled",
                                 "WpsCredentials", "Quit", "WpsFinished", "WpsErrored", "InterfaceAdded",
-                                "SupplicantStarted", "Disable", "StartWpsPbc", "InterfaceRemoved"};
+                                "SupplicantStarted", "Disable", "StartWpsPbc", "InterfaceRemoved", "SupplicantOwnerChanged"};
         for (const QString &name : sent)
             queue.enqueue(messageNamed(name));
         queue.removeStateMessages();
         QCOMPARE(drain(queue), QStringList({"WpaSupplicant::Enable", "WpaSupplicant::StartWpsPin", "WpaSupplicant::Quit",
                                             "WpaSupplicant::InterfaceAdded", "WpaSupplicant::Disable",
-                                            "WpaSupplicant::StartWpsPbc", "WpaSupplicant::InterfaceRemoved"}));
+                                            "WpaSupplicant::StartWpsPbc", "WpaSupplicant::InterfaceRemoved",
+                                            "WpaSupplicant::SupplicantOwnerChanged"}));
     }
 
     void deferredMessagesReturnToTheFrontInDeferredOrder()

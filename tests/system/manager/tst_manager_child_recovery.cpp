@@ -1,0 +1,204 @@
+// Every child program of the daemon killed with SIGKILL at a random moment, in one daemon run in
+// the device sandbox: what follows each death and how long the recovery takes.
+#include "KivdClient.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+const QByteArray Scenario = R"({
+  "interfaces": ["wlan0"],
+  "timing": {"stepMs": 50, "scanMs": 200, "rescanMs": 1000},
+  "accessPoints": [{"ssid": "Home", "bssid": "02:00:00:00:01:01", "signal": -45, "frequency": 2437}]
+})";
+
+// Where the daemon must be when the child dies.
+enum class Phase { WiredDiscovering, WiredLinkLocal, WiredLeased, WirelessConnected, SoftAp };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Phase)
+
+class TestChildRecovery : public QObject
+{
+    Q_OBJECT
+
+    KivSandbox m_sandbox;
+    KivdClient m_client{&m_sandbox};
+    QElapsedTimer m_wiredSince;
+
+    QStringList pids(const QString &program)
+    {
+        return QString::fromLatin1(m_sandbox.exec({"pidof", program}).output.simplified()).split(' ', Qt::SkipEmptyParts);
+    }
+    QByteArray ipv4(const QString &interface)
+    {
+        return m_sandbox.exec({"ip", "-4", "addr", "show", "dev", interface}).output;
+    }
+    bool setMode(const QString &mode) { return m_client.command(QStringLiteral("SetNormalMode"), {mode}); }
+
+    // Connected and Disconnected of one interface alternate.
+    static bool alternates(const QStringList &events, const QString &interface)
+    {
+        const QStringList seen = events.filter(QRegularExpression(QStringLiteral("^(Dis)?[Cc]onnected ") + interface + '$'));
+        for (int i = 1; i < seen.size(); ++i) {
+            if (seen.at(i) == seen.at(i - 1))
+                return false;
+        }
+        return true;
+    }
+
+    void reach(Phase phase)
+    {
+        switch (phase) {
+        case Phase::WiredDiscovering:
+            QVERIFY(setMode(QStringLiteral("wired")));
+            m_wiredSince.start();
+            QTRY_VERIFY(!pids(QStringLiteral("udhcpc")).isEmpty());
+            break;
+        case Phase::WiredLinkLocal:
+            QTRY_VERIFY_WITH_TIMEOUT(ipv4(QStringLiteral("eth0")).contains("inet 169.254."), KivdClient::Patience);
+            break;
+        case Phase::WiredLeased:
+            QTRY_VERIFY_WITH_TIMEOUT(ipv4(QStringLiteral("eth0")).contains("inet 192.168.50."), KivdClient::Patience);
+            break;
+        case Phase::WirelessConnected:
+            QVERIFY(m_client.setProperty(QStringLiteral("WirelessNetworks"),
+                                         QVariantMap{{"Home", QVariantMap{{"unsecured", true}}}}));
+            QVERIFY(setMode(QStringLiteral("wireless")));
+            QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0")));
+            break;
+        case Phase::SoftAp:
+            if (!m_client.details(QStringLiteral("uap0")).value("SoftApUp").toBool()) {
+                const QVariantMap settings{{"ssid", "KivSetup"}, {"channel", 6}, {"domainName", "kiv.setup"}};
+                QVERIFY(m_client.command(QStringLiteral("StartSoftAp"), {QStringLiteral("uap0"), settings}));
+                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")));
+            }
+            break;
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_sandbox.up({"--no-ra", "--wired-dhcp", "off"}), qPrintable(m_sandbox.lastError()));
+        QVERIFY(m_client.startSimulatedSupplicant(QStringLiteral(KIV_SIM_SUPPLICANT), Scenario));
+        QVERIFY(m_client.subscribe());
+        QVERIFY(m_client.startKivd());
+        QVERIFY(m_sandbox.exec({"ip", "link", "set", "wlan0", "up"}).ok());
+    }
+    void cleanupTestCase() { m_client.stopKivd(); }
+    void cleanup() { m_client.showLogAfterFailure(); }
+
+    // Rows run in order, each starting where the one before left the daemon. restartMs: the least
+    // and the most time until the daemon runs the program again (0, 0: the daemon does not).
+    void killedChildRecovers_data()
+    {
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("killWithinMs");
+        QTest::addColumn<int>("restartMinMs");
+        QTest::addColumn<int>("restartMaxMs");
+        QTest::newRow("udhcpc discovering") << Phase::WiredDiscovering << "udhcpc" << 20000 << 1000 << 3000;
+        QTest::newRow("avahi-autoipd") << Phase::WiredLinkLocal << "avahi-autoipd" << 1000 << 0 << 0;
+        QTest::newRow("udhcpc link-local") << Phase::WiredLinkLocal << "udhcpc" << 1000 << 2000 << 4000;
+        QTest::newRow("udhcpc leased") << Phase::WiredLeased << "udhcpc" << 1000 << 1000 << 3000;
+        QTest::newRow("supplicant") << Phase::WirelessConnected << "kiv-sim-supplicant" << 1000 << 0 << 0;
+        QTest::newRow("udhcpd") << Phase::SoftAp << "udhcpd" << 1000 << 5000 << 7000;
+        QTest::newRow("dnsd") << Phase::SoftAp << "dnsd" << 1000 << 5000 << 7000;
+        QTest::newRow("hostapd") << Phase::SoftAp << "hostapd" << 1000 << 10000 << 13000;
+    }
+
+    void killedChildRecovers()
+    {
+        QFETCH(Phase, phase);
+        QFETCH(QString, program);
+        QFETCH(int, killWithinMs);
+        QFETCH(int, restartMinMs);
+        QFETCH(int, restartMaxMs);
+        reach(phase);
+        if (QTest::currentTestFailed())
+            return;
+        const int delay = QRandomGenerator::global()->bounded(killWithinMs);
+        QTest::qWait(delay);
+        const QStringList before = pids(program);
+        QVERIFY(!before.isEmpty());
+        m_client.takeEvents();
+        QElapsedTimer sinceKill;
+        QVERIFY(m_sandbox.exec(QStringList{"kill", "-9"} + before).ok());
+        sinceKill.start();
+
+        if (restartMaxMs > 0) {
+            const auto restarted = [&] {
+                const QStringList now = pids(program);
+                return std::any_of(now.cbegin(), now.cend(), [&](const QString &pid) { return !before.contains(pid); });
+            };
+            QVERIFY(QTest::qWaitFor(restarted, restartMaxMs + 2000));
+            const qint64 restartedMs = sinceKill.elapsed();
+            qInfo("%s killed %d ms into the phase, running again after %lld ms", qPrintable(program), delay, restartedMs);
+            // The daemon's timers may fire up to 5% early.
+            QVERIFY2(restartedMs >= restartMinMs * 95 / 100 && restartedMs <= restartMaxMs, qPrintable(QString::number(restartedMs)));
+        }
+
+        switch (phase) {
+        case Phase::WiredDiscovering:
+            // The link-local fallback still comes 24 s after the DHCP start, as the only Connected.
+            QVERIFY(m_client.awaitEvent(QStringLiteral("Connected eth0")));
+            QVERIFY2(m_wiredSince.elapsed() >= 24000 && m_wiredSince.elapsed() < 30000,
+                     qPrintable(QString::number(m_wiredSince.elapsed())));
+            QVERIFY(!pids(QStringLiteral("avahi-autoipd")).isEmpty());
+            break;
+        case Phase::WiredLinkLocal:
+            if (program == QLatin1String("udhcpc")) {
+                // The restarted client finds the server once it is back; the lease replaces the link-local address.
+                QVERIFY(m_sandbox.configureLan(KivSandbox::Namespace::WiredLan, {"--dhcp", "on"}));
+                QTRY_VERIFY_WITH_TIMEOUT(ipv4(QStringLiteral("eth0")).contains("inet 192.168.50."), KivdClient::Patience);
+                qInfo("lease %lld ms after the kill", sinceKill.elapsed());
+                QTRY_VERIFY(pids(QStringLiteral("avahi-autoipd")).isEmpty());
+            } else {
+                // Nothing restarts the link-local daemon; its address stays and the device stays connected.
+                QTest::qWait(2000);
+                QVERIFY(ipv4(QStringLiteral("eth0")).contains("inet 169.254."));
+            }
+            break;
+        case Phase::WiredLeased:
+            // The lease stays valid; the restarted client renews it without a word on the bus.
+            QTest::qWait(3000);
+            QVERIFY(ipv4(QStringLiteral("eth0")).contains("inet 192.168.50."));
+            break;
+        case Phase::WirelessConnected: {
+            QVERIFY(m_client.startSimulatedSupplicant(QStringLiteral(KIV_SIM_SUPPLICANT), Scenario));
+            QElapsedTimer sinceBack;
+            sinceBack.start();
+            QVERIFY(m_client.awaitEvent(QStringLiteral("Disconnected wlan0")));
+            QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0"), 15000));
+            qInfo("supplicant back %lld ms after the kill, connected %lld ms later", sinceKill.elapsed() - sinceBack.elapsed(),
+                  sinceBack.elapsed());
+            QVERIFY(m_client.log().contains("wpa_supplicant left the bus, dropping its interface"));
+            break;
+        }
+        case Phase::SoftAp:
+            if (program == QLatin1String("hostapd")) {
+                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")));
+                QVERIFY(m_client.events().contains(QStringLiteral("Disconnected uap0")));
+                QVERIFY(m_client.log().contains("Restarting softap..."));
+            }
+            break;
+        }
+        const QStringList events = m_client.takeEvents();
+        for (const char *interface : {"eth0", "wlan0", "uap0"})
+            QVERIFY2(alternates(events, QLatin1String(interface)), qPrintable(events.join('\n')));
+        QVERIFY(m_client.property(QStringLiteral("Connected")).toBool());
+        if (phase == Phase::WiredLeased || phase == Phase::WiredLinkLocal || phase == Phase::SoftAp)
+            QVERIFY2(events.filter(QRegularExpression(QStringLiteral("onnected (eth0|wlan0)$"))).isEmpty(),
+                     qPrintable(events.join('\n')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestChildRecovery)
+#include "tst_manager_child_recovery.moc"
