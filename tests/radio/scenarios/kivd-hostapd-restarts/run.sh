@@ -15,7 +15,7 @@ kivd_ctl mode wireless
 kivd_wait_signal 150 Connected '"wlan0"'
 
 step "restarting hostapd three times"
-for round in 1 2 3; do
+for _ in 1 2 3; do
     stop_hostapd
     start_hostapd ap "$RADIO_WORK/hostapd.conf"
 done
@@ -35,4 +35,5 @@ wait_for 150 converged || { echo "not converged:"; kivd_signal_lines Connected; 
 step "converged"
 kivd_in_device iw dev wlan0 link | grep -qi "Connected to $bssid"
 cat "$RADIO_WORK/details.json"
+grep -E '^\{"args":\["wlan0"\],"signal":"(Connected|Disconnecting|Disconnected)"' "$KIVD_SIGNALS"
 kivd_stop
