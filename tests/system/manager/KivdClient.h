@@ -68,12 +68,13 @@ public:
                                                  QStringLiteral("fi.w1.wpa_supplicant1"));
     }
 
+    // Events are handled while waiting: the daemon blocks once its log fills the pipe to this process.
     QDBusMessage call(const QString &member, const QVariantList &arguments = {},
                       const QString &interface = Service)
     {
         QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, interface, member);
         message.setArguments(arguments);
-        return m_sandbox->bus().call(message, QDBus::Block, Patience);
+        return m_sandbox->bus().call(message, QDBus::BlockWithGui, Patience);
     }
     bool command(const QString &member, const QVariantList &arguments = {})
     {
