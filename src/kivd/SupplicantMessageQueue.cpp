@@ -12,6 +12,17 @@ void SupplicantMessageQueue::enqueue(const QVariant &message)
 {
     kivDebug() << "Enqueuing a message...";
     std::lock_guard<std::mutex> lock(m_mutex);
+    // A new network list replaces those queued since the last other command: a burst of mode
+    // changes then costs one configuration, not one per change.
+    if (SupplicantMessage::isNetworkCommand(message)) {
+        for (auto it = m_messages.end(); it != m_messages.begin();) {
+            --it;
+            if (SupplicantMessage::isNetworkCommand(*it))
+                it = m_messages.erase(it);
+            else if (!SupplicantMessage::isStateMessage(*it))
+                break;
+        }
+    }
     m_messages.push_back(message);
     m_messageAvailable.notify_one();
     kivDebug() << "Message enqueued";

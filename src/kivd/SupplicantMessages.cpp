@@ -9,6 +9,11 @@ bool isStateMessage(const QVariant &message)
         || is<WpsErrored>(message) || is<SupplicantStarted>(message);
 }
 
+bool isNetworkCommand(const QVariant &message)
+{
+    return is<Enable>(message) || is<Disable>(message);
+}
+
 void registerTypes()
 {
     qMetaTypeId<Enable>();

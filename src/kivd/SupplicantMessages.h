@@ -87,6 +87,8 @@ bool is(const QVariant &message)
 
 // True for the eight state messages, false for commands and the invalid message.
 bool isStateMessage(const QVariant &message);
+// True for Enable and Disable, the commands that set the networks to use.
+bool isNetworkCommand(const QVariant &message);
 
 // Registers all sixteen types under their "WpaSupplicant::<Name>" names; repeating it is harmless.
 void registerTypes();

@@ -61,13 +61,13 @@ private slots:
         QVERIFY(!queue.isPending());
         const WirelessNetwork home(Ssid::fromString("Home"), SecurityType::WpaPsk, "secret123", 3);
         queue.enqueue(make(Enable {{home}}));
-        for (const char *name : {"Connected", "Disable", "Quit"})
+        for (const char *name : {"Connected", "Quit", "Disable"})
             queue.enqueue(messageNamed(name));
         QVERIFY(queue.isPending());
         const QVariant enable = queue.dequeue();
         QVERIFY(is<Enable>(enable) && !is<Disable>(enable));
         QCOMPARE(enable.value<Enable>().networks, QSet<WirelessNetwork> {home});
-        QCOMPARE(drain(queue), QStringList({"WpaSupplicant::Connected", "WpaSupplicant::Disable", "WpaSupplicant::Quit"}));
+        QCOMPARE(drain(queue), QStringList({"WpaSupplicant::Connected", "WpaSupplicant::Quit", "WpaSupplicant::Disable"}));
         QVERIFY(!queue.isPending());
     }
 
@@ -94,6 +94,20 @@ private slots:
         QVERIFY(!queue.dequeue(deadline).isValid());
         QVERIFY(SupplicantMessageQueue::monotonicMs() >= deadline - 1);
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void newNetworkListReplacesThoseQueuedSinceTheLastOtherCommand()
+    {
+        SupplicantMessageQueue queue;
+        const WirelessNetwork cafe(Ssid::fromString("Cafe"), SecurityType::Unsecured);
+        for (const char *name : {"Enable", "StartWpsPbc", "Enable", "Connected", "Disable"})
+            queue.enqueue(messageNamed(name));
+        queue.enqueue(make(Enable {{cafe}}));
+        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::Enable");
+        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::StartWpsPbc");
+        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::Connected");
+        QCOMPARE(queue.dequeue().value<Enable>().networks, QSet<WirelessNetwork> {cafe});
+        QVERIFY(!queue.isPending());
     }
 
     void flushDropsTheEightStateMessagesAndKeepsCommandsInOrder()
