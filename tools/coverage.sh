@@ -5,8 +5,7 @@
 # prints a per-file table, then the totals. -n skips the build and the tests and reports the
 # counters of the last run. Counters of every process, including the daemon inside the device
 # sandbox and the programs tests run as nobody, go to BUILD_DIR/gcov-prefix (GCOV_PREFIX), whose
-# folders anyone may write; counters written without that variable stay in the build tree. Both
-# are read and added up. Radio scenarios run in a guest that cannot write to this machine: not
+# folders anyone may write; they are then added to the build tree's counters (gcov-tool merge). Radio scenarios run in a guest that cannot write to this machine: not
 # counted.
 set -eu
 cd "$(dirname "$0")/.."
@@ -47,24 +46,31 @@ if [ -n "$run" ]; then
     [ "$status" -eq 0 ] || echo "coverage: some tests failed (status $status); the figures count what ran" >&2
 fi
 
-# Counters in the prefix are read next to copies of their notes files.
-find "$build" -path "$prefix" -prune -o -name '*.gcno' -print | while read -r note; do
-    rel=${note#"$build"}
-    [ -d "$prefix$(dirname "$rel")" ] && cp "$note" "$prefix$rel"
+# Counters from the prefix go back into the build tree, added to any written there directly.
+find "$prefix" -name '*.gcda' 2>/dev/null | while read -r counters; do
+    target=$build${counters#"$prefix"}
+    if [ -e "$target" ]; then
+        merge=$(mktemp -d)
+        mkdir "$merge/a" "$merge/b"
+        cp "$counters" "$merge/a/" && cp "$target" "$merge/b/"
+        gcov-tool merge -o "$merge/out" "$merge/a" "$merge/b" && cp "$merge/out/$(basename "$target")" "$target"
+        rm -rf "$merge"
+    else
+        cp "$counters" "$target"
+    fi
+    rm -f "$counters"
 done
 rm -rf "$report"
 mkdir -p "$report"
+# gcov runs from each target's own build folder, which relative source paths (ccache) start from.
 tracefiles=""
-if [ -n "$(find "$build" -path "$prefix" -prune -o -name '*.gcda' -print -quit)" ]; then
-    gcovr -r "$source_dir" --filter "$source_dir/src/kivd/" --exclude-directories "$prefix" \
-        --object-directory "$build" --json "$report/build.json" "$build"
-    tracefiles="$tracefiles -a $report/build.json"
-fi
-if [ -n "$(find "$prefix" -name '*.gcda' -print -quit 2>/dev/null)" ]; then
-    gcovr -r "$source_dir" --filter "$source_dir/src/kivd/" --object-directory "$prefix" \
-        --json "$report/prefix.json" "$prefix"
-    tracefiles="$tracefiles -a $report/prefix.json"
-fi
+part=0
+for dir in $(find "$build" -path "$prefix" -prune -o -name '*.gcda' -print | sed 's|/CMakeFiles/.*||' | sort -u); do
+    part=$((part + 1))
+    gcovr -r "$source_dir" --filter "$source_dir/src/kivd/" --object-directory "$dir" \
+        --json "$report/part$part.json" "$dir/CMakeFiles"
+    tracefiles="$tracefiles -a $report/part$part.json"
+done
 [ -n "$tracefiles" ] || { echo "coverage: no counters found under $build" >&2; exit 1; }
 # shellcheck disable=SC2086
 gcovr -r "$source_dir" $tracefiles --json-summary "$report/summary.json"
