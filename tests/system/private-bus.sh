@@ -69,10 +69,9 @@ CONF
 
 dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile 2>"$dir/dbus-daemon.log" &
 pids="$!"
-tries=0
+deadline=$(( $(date +%s) + 10 ))
 while [ ! -S "$dir/bus" ]; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 200 ]; then
+    if [ "$(date +%s)" -ge "$deadline" ]; then
         echo "private-bus: dbus-daemon did not start" >&2
         cat "$dir/dbus-daemon.log" >&2
         exit 1

@@ -97,12 +97,12 @@ alive() {
     [ -n "${1:-}" ] && [ -n "${2:-}" ] && [ "$(proc_start "$1")" = "$2" ]
 }
 
+# Retries the command every 0.1 s until it succeeds or TENTHS tenths of a second have passed.
 wait_for() {
-    local tenths=$1
+    local deadline=$(( $(date +%s%N) / 100000000 + $1 ))
     shift
     until "$@" >/dev/null 2>&1; do
-        tenths=$((tenths - 1))
-        [ "$tenths" -gt 0 ] || return 1
+        [ "$(( $(date +%s%N) / 100000000 ))" -lt "$deadline" ] || return 1
         sleep 0.1
     done
 }

@@ -74,11 +74,10 @@ seen_all() {
         grep -qi "^BSS $bssid" "$RADIO_WORK/scan-dump.txt" || return 1
     done
 }
-for attempt in 1 2 3 4 5; do
-    kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json"
-    if seen_all; then break; fi
+deadline=$(( $(date +%s) + 150 ))
+until kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json" && seen_all; do
+    [ "$(date +%s)" -lt "$deadline" ] || { echo "kivd-scan: not all four BSSs seen within 150 s"; exit 1; }
 done
-seen_all
 cat "$RADIO_WORK/scan.json"
 json_is "$RADIO_WORK/scan.json" 'map(.ssid) | sort | join(",")' KivCafe,KivHome
 json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivHome") | [.type, .channel, .frequency, .bssid] | join(" ")' "wpa_psk 6 2437 $home"
