@@ -10,6 +10,7 @@
 #include "PrivateNamespaceMain.h"
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QtTest>
 
 #include <algorithm>
@@ -595,6 +596,10 @@ private slots:
                 QVERIFY(sh("ip", {"link", "set", end, "up"}));
         }
         m_programs.clear("iw");
+        // The controller reads the interface once, when it is built: let the kernel's answer settle first.
+        if (flags != QLatin1String("absent"))
+            QTRY_COMPARE_WITH_TIMEOUT(QNetworkInterface::interfaceFromName(name.toString()).flags().testFlag(QNetworkInterface::IsUp),
+                                      flags == QLatin1String("up"), 10000);
         Controller controller(name, {Uap0.toString()});
         active << "WirelessInterfaceContainer" << "WirelessPresentContainer" << "WirelessScanContainer"
                << "WirelessStateMachineContainer";
