@@ -24,7 +24,7 @@ git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$work/kivd"
 
 rm -rf "$out"
 mkdir -p "$out"
-cp "$work"/*.deb "$work"/*.changes "$out"/
+cp "$work"/*.deb "$work"/*.buildinfo "$work"/*.changes "$out"/
 echo "packages: $(cd "$out" && ls ./*.deb | tr '\n' ' ')"
 lintian --fail-on error,warning "$out"/*.changes && echo "lintian: no errors or warnings"
 sh tests/package/check-package.sh "$out"

@@ -88,10 +88,16 @@ unit_targets=$(ctest --test-dir "$build" -N -L unit | sed -n 's/^ *Test *#[0-9]*
 nice -n 10 cmake --build "$build" -j"$(nproc)" --target kivd kivctl $unit_targets >>"$log" 2>&1 ||
     { grep -E 'error|warning' "$log" | head -n 40; exit 1; }
 
+# Left out under emulation: the tests whose code starts programs through QProcess. Qt 5.15 starts
+# them with clone(CLONE_PIDFD) when the machine's kernel has pidfds, which qemu-user 7.2 refuses
+# (EINVAL), so every start fails there; on the device and on the machine they run.
+emulation_excluded='^(tst_loghandler|tst_kivprocess|tst_tavustacktrace|tst_networkdriverip|tst_dhcpclient|tst_autoipd|tst_udhcpc|tst_ipv4addressmanager|tst_addressmanager|tst_interfacewired|tst_controlinterface|tst_interfacewireless)$'
+echo "left out under emulation (QProcess needs clone(CLONE_PIDFD)): $emulation_excluded"
+
 # The target's dynamic loader and libraries: the machine's multiarch ones, or the sysroot's.
 export QEMU_LD_PREFIX="${sysroot:-/}"
 set +e
-ctest --test-dir "$build" -L unit --output-on-failure -j2 >"$build/unit.log" 2>&1
+ctest --test-dir "$build" -L unit -E "$emulation_excluded" --output-on-failure -j2 >"$build/unit.log" 2>&1
 set -e
 sed -n '/tests passed/,$p' "$build/unit.log"
 passed=$(sed -n 's/.* \([0-9]*\) tests failed out of \([0-9]*\)/\2 \1/p' "$build/unit.log")
@@ -104,5 +110,6 @@ stripped=$(mktemp)
 size=$(stat -c %s "$stripped")
 rm -f "$stripped"
 needed=$("$triplet-readelf" -d "$build/src/kivd/kivd" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | tr '\n' ' ')
-echo "$arch: unit tests $((total - failed)) passed, $failed failed; kivd stripped $size bytes; NEEDED: ${needed% }"
+left_out=$(ctest --test-dir "$build" -N -L unit -R "$emulation_excluded" | sed -n 's/^Total Tests: //p')
+echo "$arch: unit tests $((total - failed)) passed, $failed failed, $left_out left out; kivd stripped $size bytes; NEEDED: ${needed% }"
 [ "$failed" -eq 0 ]
