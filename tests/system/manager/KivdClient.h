@@ -36,11 +36,60 @@ public:
         return true;
     }
 
-    // Starts the daemon in the sandbox and waits for its Started signal.
+    // Starts the daemon in the sandbox and waits for its Started signal. With KIV_KIVD_UNIT naming
+    // a unit file, the daemon runs under setpriv with only that unit's capability bounding set.
     bool startKivd(const QStringList &arguments = {QStringLiteral("-d")})
     {
-        m_kivd = m_sandbox->startKivd(arguments, Patience);
+        const QString unit = qEnvironmentVariable("KIV_KIVD_UNIT");
+        if (unit.isEmpty()) {
+            m_kivd = m_sandbox->startKivd(arguments, Patience);
+        } else {
+            const QStringList launcher = unitLauncher(unit);
+            if (launcher.isEmpty())
+                return false;
+            m_kivd = m_sandbox->startAndWaitForBusName(launcher.first(),
+                                                       launcher.mid(1) + QStringList{KivSandbox::kivdPath()} + arguments,
+                                                       Service, Patience);
+            if (m_kivd && !runsLikeLauncher(launcher))
+                return false;
+        }
         return m_kivd && awaitEvent(QStringLiteral("Started"));
+    }
+    // setpriv with the unit's CapabilityBoundingSet= and NoNewPrivileges=; empty when the unit has no bounding set.
+    static QStringList unitLauncher(const QString &unitFile)
+    {
+        QFile file(unitFile);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return {};
+        QStringList capabilities;
+        bool noNewPrivileges = false;
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.startsWith(QLatin1String("CapabilityBoundingSet="))) {
+                for (const QString &name : line.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                    capabilities << QLatin1Char('+') + name.toLower().remove(QLatin1String("cap_"));
+            } else if (line == QLatin1String("NoNewPrivileges=yes") || line == QLatin1String("NoNewPrivileges=true")) {
+                noNewPrivileges = true;
+            }
+        }
+        if (capabilities.isEmpty())
+            return {};
+        QStringList launcher{QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--inh-caps=-all"),
+                             QStringLiteral("--bounding-set=-all,") + capabilities.join(QLatin1Char(','))};
+        if (noNewPrivileges)
+            launcher << QStringLiteral("--no-new-privs");
+        return launcher << QStringLiteral("--");
+    }
+    // The running daemon has the bounding set and no-new-privileges flag a program under the launcher gets.
+    bool runsLikeLauncher(const QStringList &launcher)
+    {
+        const QString status = QStringLiteral("grep -E '^(CapBnd|NoNewPrivs)' /proc/%1/status");
+        const KivSandbox::Result expected = m_sandbox->exec(launcher + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), status.arg(QStringLiteral("self"))});
+        const KivSandbox::Result actual = m_sandbox->exec({QStringLiteral("sh"), QStringLiteral("-c"), status.arg(QStringLiteral("$(pidof kivd)"))});
+        if (expected.exitCode == 0 && expected.output == actual.output)
+            return true;
+        qWarning("kivd runs with\n%s\nexpected\n%s", actual.output.constData(), expected.output.constData());
+        return false;
     }
     QProcess *kivd() const { return m_kivd; }
     // Stops the daemon, if it was started; for cleanupTestCase().
