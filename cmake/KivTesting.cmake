@@ -1,10 +1,22 @@
+# In a KIV_SANITIZE or KIV_TSAN build every unit and system test runs through tests/sanitizer/run-with-reports.sh:
+# a report of any process it starts fails the test.
+function(kiv_test_command out name)
+    if(KIV_SANITIZE OR KIV_TSAN)
+        set(${out} sh ${PROJECT_SOURCE_DIR}/tests/sanitizer/run-with-reports.sh ${PROJECT_BINARY_DIR} ${name} ${ARGN}
+            PARENT_SCOPE)
+    else()
+        set(${out} ${ARGN} PARENT_SCOPE)
+    endif()
+endfunction()
+
 # kiv_unit_test(NAME SOURCES file... LIBS target...)
 # One Qt Test executable per unit, labelled "unit"; it links only what it tests.
 function(kiv_unit_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    kiv_test_command(command ${name} $<TARGET_FILE:${name}>)
+    add_test(NAME ${name} COMMAND ${command})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
@@ -19,7 +31,8 @@ function(kiv_system_test name)
     if(NOT KIV_SYSTEM_TESTS)
         return()
     endif()
-    add_test(NAME ${name} COMMAND ${T_COMMAND})
+    kiv_test_command(command ${name} ${T_COMMAND})
+    add_test(NAME ${name} COMMAND ${command})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
