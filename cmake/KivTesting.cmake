@@ -2,6 +2,12 @@
 # a report of any process it starts fails the test.
 function(kiv_test_command out name)
     if(KIV_SANITIZE OR KIV_TSAN)
+        # CTest resolves a target name only as the command itself, not as an argument.
+        list(GET ARGN 0 program)
+        if(TARGET ${program})
+            list(REMOVE_AT ARGN 0)
+            list(INSERT ARGN 0 $<TARGET_FILE:${program}>)
+        endif()
         set(${out} sh ${PROJECT_SOURCE_DIR}/tests/sanitizer/run-with-reports.sh ${PROJECT_BINARY_DIR} ${name} ${ARGN}
             PARENT_SCOPE)
     else()
