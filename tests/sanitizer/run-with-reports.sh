@@ -10,6 +10,8 @@ shift 2
 dir=$build/sanitizer-reports/$name
 rm -rf "$dir"
 mkdir -p "$dir"
+# Processes the tests run as another user (kivctl as nobody) write their reports here too.
+chmod 1777 "$dir"
 here=$(cd "$(dirname "$0")" && pwd)
 common="log_path=$dir/report:log_exe_name=1:print_suppressions=0"
 export ASAN_OPTIONS="$common:detect_leaks=1:verify_asan_link_order=0"
