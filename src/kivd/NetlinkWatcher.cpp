@@ -2,7 +2,6 @@
 
 #include "KivCommon.h"
 #include "LogHandler.h"
-#include "RouterAdvertisement.h"
 
 #include <QSocketNotifier>
 
@@ -123,7 +122,7 @@ void NetlinkWatcher::walkLinkCache()
     if (!m_socket->linkCache)
         return;
     for (nl_object *link = nl_cache_get_first(m_socket->linkCache); link; link = nl_cache_get_next(link))
-        handleObject(link);
+        handleEvent(decodeObject(link));
 }
 
 void NetlinkWatcher::on_socketReady(int)
@@ -145,41 +144,84 @@ void NetlinkWatcher::on_socketReady(int)
 
 int NetlinkWatcher::onValidMessage(nl_msg *message, void *watcher)
 {
-    static_cast<NetlinkWatcher *>(watcher)->handleMessage(message);
+    auto *self = static_cast<NetlinkWatcher *>(watcher);
+    ++self->m_messagesReceived;
+    self->handleEvent(decode(message));
     return NL_OK;
 }
 
-void NetlinkWatcher::onParsedObject(nl_object *object, void *watcher)
+NetlinkEvent NetlinkWatcher::decode(nl_msg *message)
 {
-    static_cast<NetlinkWatcher *>(watcher)->handleObject(object);
-}
-
-void NetlinkWatcher::handleMessage(nl_msg *message)
-{
-    ++m_messagesReceived;
+    NetlinkEvent event;
     nlmsghdr *header = nlmsg_hdr(message);
     if (header->nlmsg_type == RTM_NEWNDUSEROPT) {
         const int length = nlmsg_datalen(header);
-        if (length > 0)
-            handleRouterAdvertisement(static_cast<const unsigned char *>(nlmsg_data(header)), std::size_t(length));
-        return;
+        if (length <= 0)
+            return event;
+        event.routerAdvertisement =
+            RouterAdvertisement::parse(static_cast<const unsigned char *>(nlmsg_data(header)), std::size_t(length));
+        if (event.routerAdvertisement.valid) {
+            event.kind = NetlinkEvent::Kind::RouterAdvertisement;
+            event.interfaceIndex = event.routerAdvertisement.interfaceIndex;
+        }
+        return event;
     }
-    nl_msg_parse(message, &NetlinkWatcher::onParsedObject, this);
+    const auto parsed = [](nl_object *object, void *result) { *static_cast<NetlinkEvent *>(result) = decodeObject(object); };
+    nl_msg_parse(message, parsed, &event);
+    return event;
 }
 
-void NetlinkWatcher::handleObject(nl_object *object)
+NetlinkEvent NetlinkWatcher::decodeObject(nl_object *object)
 {
+    NetlinkEvent event;
     const int type = nl_object_get_msgtype(object);
-    switch (type) {
-    case RTM_NEWLINK:
-    case RTM_DELLINK:
-        handleLink(object, type);
+    if (type == RTM_NEWLINK || type == RTM_DELLINK) {
+        auto *link = reinterpret_cast<rtnl_link *>(object);
+        const int index = rtnl_link_get_ifindex(link);
+        const char *rawName = rtnl_link_get_name(link);
+        if (index <= 0 || !rawName)
+            return event;
+        event.kind = NetlinkEvent::Kind::Link;
+        event.removed = type == RTM_DELLINK;
+        event.interfaceIndex = index;
+        event.name = QByteArray(rawName);
+        event.flags = rtnl_link_get_flags(link);
+    } else if (type == RTM_NEWADDR || type == RTM_DELADDR) {
+        auto *address = reinterpret_cast<rtnl_addr *>(object);
+        nl_addr *local = rtnl_addr_get_local(address);
+        const int scope = rtnl_addr_get_scope(address);
+        const int family = rtnl_addr_get_family(address);
+        if (!local || (scope != RT_SCOPE_UNIVERSE && scope != RT_SCOPE_LINK) || (family != AF_INET && family != AF_INET6))
+            return event;
+        // libnl prints a full address of the family, even from a shorter attribute.
+        if (nl_addr_get_len(local) != (family == AF_INET ? 4u : 16u))
+            return event;
+        char text[512];
+        nl_addr2str(local, text, sizeof text);
+        event.kind = NetlinkEvent::Kind::Address;
+        event.removed = type != RTM_NEWADDR || (rtnl_addr_get_flags(address) & IFA_F_DEPRECATED);
+        event.interfaceIndex = rtnl_addr_get_ifindex(address);
+        event.address.address = QString::fromLatin1(text).section(QLatin1Char('/'), 0, 0);
+        event.address.ipv4 = family == AF_INET;
+        event.address.linkLocal = scope == RT_SCOPE_LINK;
+        event.address.prefixLength = rtnl_addr_get_prefixlen(address);
+    }
+    return event;
+}
+
+void NetlinkWatcher::handleEvent(const NetlinkEvent &event)
+{
+    switch (event.kind) {
+    case NetlinkEvent::Kind::Link:
+        handleLink(event);
         break;
-    case RTM_NEWADDR:
-    case RTM_DELADDR:
-        handleAddress(object, type);
+    case NetlinkEvent::Kind::Address:
+        handleAddress(event);
         break;
-    default:
+    case NetlinkEvent::Kind::RouterAdvertisement:
+        handleRouterAdvertisement(event.routerAdvertisement);
+        break;
+    case NetlinkEvent::Kind::None:
         break;
     }
 }
@@ -204,23 +246,17 @@ QString NetlinkWatcher::statusText(const QByteArray &name, unsigned int flags)
     return text;
 }
 
-void NetlinkWatcher::handleLink(nl_object *object, int messageType)
+void NetlinkWatcher::handleLink(const NetlinkEvent &event)
 {
-    auto *link = reinterpret_cast<rtnl_link *>(object);
-    const int index = rtnl_link_get_ifindex(link);
-    const char *rawName = rtnl_link_get_name(link);
-    if (index <= 0 || !rawName)
-        return;
-    const QByteArray name(rawName);
-    if (messageType == RTM_DELLINK)
-        m_links.remove(index);
+    const QByteArray &name = event.name;
+    if (event.removed)
+        m_links.remove(event.interfaceIndex);
     else
-        m_links.insert(index, name);
+        m_links.insert(event.interfaceIndex, name);
 
-    const unsigned int flags = rtnl_link_get_flags(link);
-    const bool up = flags & IFF_UP;
-    const bool running = isRunning(flags);
-    kivInfo() << "Netlink received interface status update: " << statusText(name, flags);
+    const bool up = event.flags & IFF_UP;
+    const bool running = isRunning(event.flags);
+    kivInfo() << "Netlink received interface status update: " << statusText(name, event.flags);
     if (!running)
         forgetRouterAdvertisements(name);
     emit interfaceStatusChanged(name, up, running);
@@ -236,32 +272,16 @@ void NetlinkWatcher::forgetRouterAdvertisements(const QByteArray &name)
         emit searchDomainsChanged();
 }
 
-void NetlinkWatcher::handleAddress(nl_object *object, int messageType)
+void NetlinkWatcher::handleAddress(const NetlinkEvent &event)
 {
-    auto *address = reinterpret_cast<rtnl_addr *>(object);
-    nl_addr *local = rtnl_addr_get_local(address);
-    const int scope = rtnl_addr_get_scope(address);
-    const int family = rtnl_addr_get_family(address);
-    if (!local || (scope != RT_SCOPE_UNIVERSE && scope != RT_SCOPE_LINK) || (family != AF_INET && family != AF_INET6))
-        return;
-    const bool add = messageType == RTM_NEWADDR && !(rtnl_addr_get_flags(address) & IFA_F_DEPRECATED);
-
-    char text[512];
-    nl_addr2str(local, text, sizeof text);
-    const int index = rtnl_addr_get_ifindex(address);
-    const auto link = m_links.constFind(index);
+    const auto link = m_links.constFind(event.interfaceIndex);
     if (link == m_links.constEnd()) {
-        kivWarning() << "Got address update for non-existent interface: " << index;
+        kivWarning() << "Got address update for non-existent interface: " << event.interfaceIndex;
         return;
     }
-
-    NetlinkAddress entry;
-    entry.address = QString::fromLatin1(text).section(QLatin1Char('/'), 0, 0);
+    NetlinkAddress entry = event.address;
     entry.interfaceName = link.value();
-    entry.ipv4 = family == AF_INET;
-    entry.linkLocal = scope == RT_SCOPE_LINK;
-    entry.prefixLength = rtnl_addr_get_prefixlen(address);
-    if (updateAddress(add, entry))
+    if (updateAddress(!event.removed, entry))
         emit addressesChanged();
 }
 
@@ -286,11 +306,8 @@ bool NetlinkWatcher::updateAddress(bool add, const NetlinkAddress &address)
     return changed;
 }
 
-void NetlinkWatcher::handleRouterAdvertisement(const unsigned char *data, std::size_t size)
+void NetlinkWatcher::handleRouterAdvertisement(const RouterAdvertisementOptions &options)
 {
-    const RouterAdvertisementOptions options = RouterAdvertisement::parse(data, size);
-    if (!options.valid)
-        return;
     const auto link = m_links.constFind(options.interfaceIndex);
     if (link == m_links.constEnd())
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InsertionOrderedMap.h"
+#include "RouterAdvertisement.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -33,6 +34,23 @@ struct NetlinkAddress
 
 Q_DECLARE_METATYPE(NetlinkAddress)
 
+// One rtnetlink notification as the watcher uses it, decoded apart from the socket.
+struct NetlinkEvent
+{
+    enum class Kind { None, Link, Address, RouterAdvertisement };
+
+    Kind kind = Kind::None;
+    // A link that went away (RTM_DELLINK), or an address that is gone or deprecated.
+    bool removed = false;
+    int interfaceIndex = 0;
+    // Link: the interface's name and flags.
+    QByteArray name;
+    unsigned int flags = 0;
+    // Address: everything but the interface name, which the watcher knows from the index.
+    NetlinkAddress address;
+    RouterAdvertisementOptions routerAdvertisement;
+};
+
 // Follows the kernel's link, address and router-advertisement notifications over rtnetlink
 // and keeps the latest addresses, IPv6 name servers and search domains per interface.
 class NetlinkWatcher : public QObject
@@ -54,6 +72,11 @@ public:
     // "<name>: +UP -RUNNING ..." as logged for every link update.
     static QString statusText(const QByteArray &name, unsigned int flags);
 
+    // What one received message says; Kind::None for anything the watcher does not follow.
+    static NetlinkEvent decode(nl_msg *message);
+    // What one link or address object (from a message or the link cache) says.
+    static NetlinkEvent decodeObject(nl_object *object);
+
     // Receive buffer asked for, so that a burst of notifications is not dropped by the kernel.
     static constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
 
@@ -72,12 +95,10 @@ private:
     bool setupSocket();
     void walkLinkCache();
     static int onValidMessage(nl_msg *message, void *watcher);
-    static void onParsedObject(nl_object *object, void *watcher);
-    void handleMessage(nl_msg *message);
-    void handleObject(nl_object *object);
-    void handleLink(nl_object *object, int messageType);
-    void handleAddress(nl_object *object, int messageType);
-    void handleRouterAdvertisement(const unsigned char *data, std::size_t size);
+    void handleEvent(const NetlinkEvent &event);
+    void handleLink(const NetlinkEvent &event);
+    void handleAddress(const NetlinkEvent &event);
+    void handleRouterAdvertisement(const RouterAdvertisementOptions &options);
     bool updateAddress(bool add, const NetlinkAddress &address);
     void forgetRouterAdvertisements(const QByteArray &name);
 

@@ -7,11 +7,13 @@
 Ssid Ssid::fromBytes(const QByteArray &bytes)
 {
     Ssid ssid;
-    if (bytes.size() > MaxBytes) {
+    // Each byte of invalid UTF-8 becomes a replacement character of three bytes.
+    const QString text = QString::fromUtf8(bytes);
+    if (bytes.size() > MaxBytes || text.toUtf8().size() > MaxBytes) {
         kivWarning() << "SSID is too long: " << '"' << bytes.toHex() << '"' << ", rejecting!";
         return ssid;
     }
-    ssid.m_text = QString::fromUtf8(bytes);
+    ssid.m_text = text;
     return ssid;
 }
 

@@ -1,6 +1,7 @@
 #include "WirelessSoftApStarted.h"
 
 #include "ConfigFileWriter.h"
+#include "HostapdOutput.h"
 #include "InterfaceSoftap.h"
 #include "InterfaceWireless.h"
 #include "KivCommon.h"
@@ -10,7 +11,6 @@
 
 #include <QMetaEnum>
 #include <QNetworkInterface>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
@@ -207,11 +207,7 @@ void WirelessSoftApStarted::awaitTermination(QProcess *process, const char *prog
 
 QStringList WirelessSoftApStarted::readOutput(QProcess *process)
 {
-    QStringList pieces;
-    const QList<QByteArray> lines = process->readAllStandardOutput().trimmed().split('\n');
-    for (const QByteArray &line : lines)
-        pieces << QString::fromUtf8(line.constData()).trimmed();
-    return pieces;
+    return HostapdOutput::lines(process->readAllStandardOutput());
 }
 
 void WirelessSoftApStarted::on_udhcpd_standardOutputReady()
@@ -222,19 +218,17 @@ void WirelessSoftApStarted::on_udhcpd_standardOutputReady()
 
 void WirelessSoftApStarted::on_hostapd_standardOutputReady()
 {
-    static const QRegularExpression station(QStringLiteral("AP-STA-(CONNECTED|DISCONNECTED) (..:..:..:..:..:..)"));
     for (const QString &piece : readOutput(m_hostapd)) {
         kivInfo() << "hostapd output: " << '"' << piece << '"';
-        const QRegularExpressionMatch match = station.match(piece);
-        if (!match.hasMatch())
+        const std::optional<HostapdOutput::StationEvent> event = HostapdOutput::stationEvent(piece);
+        if (!event)
             continue;
-        const QString event = match.captured(1);
-        const QString mac = match.captured(2);
-        kivInfo() << "Got " << '"' << event << '"' << " station: " << '"' << mac << '"';
-        if (event == QLatin1String("CONNECTED"))
-            emit stationConnected(mac);
+        const QString name = event->connected ? QStringLiteral("CONNECTED") : QStringLiteral("DISCONNECTED");
+        kivInfo() << "Got " << '"' << name << '"' << " station: " << '"' << event->mac << '"';
+        if (event->connected)
+            emit stationConnected(event->mac);
         else
-            emit stationDisconnected(mac);
+            emit stationDisconnected(event->mac);
     }
 }
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of router-advertisement option messages (RTM_NEWNDUSEROPT payloads)."""
+"""Writes the seed corpora of the fuzz targets (only needed to change them): router-advertisement
+option messages, rtnetlink datagrams and the structured inputs of the map and event targets
+(decoded by FuzzInput.h: tagged values, texts with a length byte)."""
 import ipaddress
 import os
 import struct
@@ -51,13 +53,143 @@ SEEDS = {
 }
 
 
-def main():
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus",
-                                                                "router_advertisement")
-    os.makedirs(target, exist_ok=True)
-    for seed, data in SEEDS.items():
-        with open(os.path.join(target, seed), "wb") as out:
+# rtnetlink datagrams: link, address and router-advertisement messages.
+RTM_NEWLINK, RTM_DELLINK, RTM_NEWADDR, RTM_DELADDR, RTM_NEWNDUSEROPT = 16, 17, 20, 21, 68
+IFF_UP, IFF_RUNNING, IFF_LOWER_UP, IFF_DORMANT = 0x1, 0x40, 0x10000, 0x20000
+
+
+def rtattr(kind, data):
+    length = 4 + len(data)
+    return struct.pack("=HH", length, kind) + data + bytes((4 - length % 4) % 4)
+
+
+def nlmsg(kind, body):
+    return struct.pack("=IHHII", 16 + len(body), kind, 0, 0, 0) + body
+
+
+def link(kind, index, name, flags):
+    return nlmsg(kind, struct.pack("=BxHiII", 0, 1, index, flags, 0xffffffff)
+                 + rtattr(3, name.encode() + b"\0") + rtattr(1, bytes.fromhex("020000000001")))
+
+
+def addr(kind, index, address, prefix, scope=0, flags=0):
+    ip = ipaddress.ip_address(address)
+    family = 2 if ip.version == 4 else AF_INET6
+    return nlmsg(kind, struct.pack("=BBBBi", family, prefix, flags, scope, index)
+                 + rtattr(2 if ip.version == 4 else 1, ip.packed) + rtattr(1, ip.packed))
+
+
+RUNNING = IFF_UP | IFF_RUNNING | IFF_LOWER_UP
+NETLINK_SEEDS = {
+    "link-up": link(RTM_NEWLINK, 2, "eth0", RUNNING),
+    "link-dormant-then-gone": link(RTM_NEWLINK, 3, "wlan0", RUNNING | IFF_DORMANT) + link(RTM_DELLINK, 3, "wlan0", 0),
+    "address-ipv4": link(RTM_NEWLINK, 2, "eth0", RUNNING) + addr(RTM_NEWADDR, 2, "192.168.1.20", 24),
+    "address-ipv6-link-local": addr(RTM_NEWADDR, 2, "fe80::2", 64, scope=253),
+    "address-deprecated-and-removed": addr(RTM_NEWADDR, 2, "2001:db8::2", 64, flags=0x20)
+    + addr(RTM_DELADDR, 2, "10.0.0.2", 8),
+    "router-advertisement": nlmsg(RTM_NEWNDUSEROPT, SEEDS["both-options"]),
+    "address-ipv6-with-short-local": nlmsg(RTM_NEWADDR, struct.pack("=BBBBi", AF_INET6, 64, 0, 0, 2)
+                                           + rtattr(2, bytes([10, 0, 0, 2]))),
+}
+
+
+# Structured inputs of FuzzInput.h: a value is a tag byte and its encoding.
+def text(value):
+    data = value.encode() if isinstance(value, str) else value
+    assert len(data) < 0xc0
+    return bytes([len(data)]) + data
+
+
+def value(v):
+    if isinstance(v, bool):
+        return bytes([4, int(v)])
+    if isinstance(v, int):
+        return bytes([2]) + struct.pack(">i", v)
+    if isinstance(v, str):
+        return bytes([0]) + text(v)
+    if isinstance(v, bytes):
+        return bytes([1, len(v)]) + v
+    if isinstance(v, list):
+        return bytes([6, len(v)]) + b"".join(text(s) for s in v)
+    if isinstance(v, dict):
+        return bytes([7]) + mapping(v)
+    kind, inner = v
+    if kind == "variant":
+        return bytes([8]) + value(inner)
+    if kind == "u16":
+        return bytes([10]) + struct.pack(">I", inner)
+    if kind == "i16":
+        return bytes([9]) + struct.pack(">i", inner)
+    if kind == "path":
+        return bytes([11]) + text(inner)
+    raise ValueError(kind)
+
+
+def mapping(m):
+    return bytes([len(m)]) + b"".join(text(k) + value(v) for k, v in m.items())
+
+
+def bss(ssid, privacy=True, keymgmt=None, frequency=2412, signal=-50):
+    m = {"SSID": ssid, "BSSID": bytes.fromhex("020000000a01"), "Privacy": privacy, "Signal": ("i16", signal),
+         "Frequency": ("u16", frequency), "IEs": bytes.fromhex("0004686f6d65dd0400505004")}
+    if keymgmt is not None:
+        m["RSN"] = ("variant", {"KeyMgmt": keymgmt, "Pairwise": ["ccmp"]})
+    return mapping(m)
+
+
+NETWORK = "/fi/w1/wpa_supplicant1/Interfaces/1/Networks/0"
+MAP_SEEDS = {
+    "bss_properties": {
+        "wpa2-two-aps": bss(b"home", keymgmt=["wpa-psk"]) + bss(b"home", keymgmt=["wpa-psk-sha256"], signal=-40),
+        "open-and-wep": bss(b"cafe", privacy=False, frequency=5180) + bss(b"old", frequency=2484),
+        "eap-hidden-long": bss(b"corp", keymgmt=["wpa-eap"]) + bss(b"") + bss(b"x" * 33, frequency=60480),
+        "latin1-ssid": bss(b"caf\xe9 \xff\xfe", keymgmt=["wpa-psk"]),
+        "invalid-utf8-ssid-past-32-bytes": bss(b"home" + b"\xff" * 16, keymgmt=["wpa-psk"]),
+    },
+    "supplicant_signals": {
+        "wps-wpa2": b"\x01" + mapping({"SSID": b"home", "AuthType": ["wpa2-psk"], "EncrType": ["aes"],
+                                       "Key": b"passphrase", "BSSID": bytes(6)}),
+        "wps-open-wep": b"\x01" + mapping({"SSID": "cafe", "EncrType": "none"})
+        + b"\x01" + mapping({"SSID": "old", "AuthType": "shared", "Key": "0123456789"}),
+        "wrong-key": b"\x00" + mapping({"State": "4way_handshake", "CurrentNetwork": ("path", NETWORK)})
+        + b"\x00" + mapping({"DisconnectReason": 15, "State": "disconnected"})
+        + b"\x00" + mapping({"State": ("variant", "completed")}),
+    },
+    "bus_maps": {
+        "wireless-networks": mapping({"home": {"wpa_psk": "passphrase", "priority": 3},
+                                      "cafe": ("variant", {"unsecured": True}),
+                                      "old": {"wep_key": "0123456789", "priority": -1}, "bad": {"key": "x"}}),
+        "softap-settings": mapping({"ssid": "setup", "bssid": "02:00:00:00:00:01", "apAddress": "192.168.7.1",
+                                    "apNetmask": "255.255.255.0", "dhcpRangeFrom": "192.168.7.10",
+                                    "dhcpRangeTo": "192.168.7.20", "countryCode": "FI", "channel": 6,
+                                    "vendorSpecificData": "dd0411223344", "domainName": "setup.lan"}),
+        "ip-settings": mapping({"Ip": "192.168.1.20", "Netmask": "255.255.255.0", "Gateway": "192.168.1.1",
+                                "Dns": "1.1.1.1  fd00::53 bad", "SearchDomains": "example.lan corp"}),
+        "ip-settings-ipv6-mixed": mapping({"Ip": ("variant", "fd00::20"), "Netmask": "255.255.0.0",
+                                           "Dns": ["1.1.1.1"]}),
+    },
+    "udev_event": {
+        "plug-cycle": text("eth0") + b"\x00" + text("eth0") + text("add") + b"\x07" + text("eth0")
+        + b"\x01" + text("eth0") + b"\x00" + text("eth0") + text("remove"),
+        "move-change-unknown": text("wlan0") + b"\x00" + text("wlan0") + text("move") + b"\x00" + text("wlan0")
+        + text("change") + b"\x03" + text("uap0") + b"\x00" + text("wlan0") + text("add"),
+    },
+}
+
+
+def write(directory, seeds):
+    os.makedirs(directory, exist_ok=True)
+    for seed, data in seeds.items():
+        with open(os.path.join(directory, seed), "wb") as out:
             out.write(data)
+
+
+def main():
+    corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+    write(os.path.join(corpus, "router_advertisement"), SEEDS)
+    write(os.path.join(corpus, "netlink_message"), NETLINK_SEEDS)
+    for target, seeds in MAP_SEEDS.items():
+        write(os.path.join(corpus, target), seeds)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,107 @@
+#!/bin/sh
+# The deep checks (README "Deep checks"), as root from the checkout, after tools/install-deps.sh:
+#   1. the unit and system labels built with ASan, UBSan and LeakSanitizer (build-asan/);
+#   2. the tests that touch the supplicant worker thread built with ThreadSanitizer (build-tsan/);
+#   3. the churn soak bench/churn_soak.sh against the plain build (build/), when it exists;
+#   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (60).
+# Ends with a table of each part's time and result, and the executions of every fuzz target.
+# Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz; default all).
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+fuzz_seconds=${FUZZ_SECONDS:-60}
+jobs=$(nproc)
+logs=$root/build-deep-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+table=$logs/table
+failed=0
+started=$(date +%s)
+parts=${*:-asan tsan soak fuzz}
+wanted() { case " $parts " in *" $1 "*) return 0 ;; esac; return 1; }
+
+# Tests that run supplicant code on its worker thread, or the daemon in wireless mode.
+tsan_tests='supplicantmessagequeue|wpasupplicantwps|wpasupplicant_client|manager_wireless|interfacewireless_system|kivctl_daemon_system'
+
+row()
+{
+    printf '%-28s %6ss  %-4s  %s\n' "$1" "$2" "$3" "$4" >> "$table"
+}
+
+# step NAME DETAIL command...: runs the command with its output in $logs/NAME.log.
+step()
+{
+    name=$1
+    detail=$2
+    shift 2
+    echo "== $name ($logs/$name.log)"
+    t0=$(date +%s)
+    if "$@" > "$logs/$name.log" 2>&1; then
+        result=pass
+    else
+        result=FAIL
+        failed=1
+        tail -n 30 "$logs/$name.log"
+    fi
+    row "$name" "$(( $(date +%s) - t0 ))" "$result" "$detail"
+}
+
+configure()
+{
+    dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" && cmake --build "$dir" -j"$jobs"
+}
+
+ctest_in()
+{
+    dir=$1
+    shift
+    ctest --test-dir "$dir" --output-on-failure -j2 "$@"
+}
+
+if wanted asan; then
+    step asan-build "ASan+UBSan+LSan" configure build-asan -DKIV_SANITIZE=ON
+    step asan-unit "label unit" ctest_in build-asan -L unit
+    step asan-system "label system" ctest_in build-asan -L system
+fi
+
+if wanted tsan; then
+    step tsan-build "TSan" configure build-tsan -DKIV_TSAN=ON
+    step tsan-tests "supplicant thread" ctest_in build-tsan -R "$tsan_tests"
+fi
+
+if ! wanted soak; then
+    :
+elif [ -f bench/churn_soak.sh ]; then
+    step soak-build "plain" configure build
+    step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build"
+else
+    row churn-soak 0 skip "bench/churn_soak.sh not present"
+fi
+
+if wanted fuzz; then
+    fuzz_targets=$(sed -n 's/^kiv_fuzz_target(\([a-z_0-9]*\) .*/\1/p' tests/fuzz/CMakeLists.txt)
+    targets=""
+    for target in $fuzz_targets; do
+        targets="$targets fuzz_$target"
+    done
+    step fuzz-build "clang, libFuzzer" env CC=clang CXX=clang++ sh -c \
+        "cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_FUZZ=ON && cmake --build build-fuzz -j$jobs --target$targets"
+    for target in $fuzz_targets; do
+        max_len=$(sed -n "s/^kiv_fuzz_target($target MAX_LEN \([0-9]*\).*/\1/p" tests/fuzz/CMakeLists.txt)
+        work=build-fuzz/tests/fuzz/corpus/$target
+        mkdir -p "$work"
+        step "fuzz-$target" "" build-fuzz/tests/fuzz/fuzz_"$target" -max_total_time="$fuzz_seconds" -max_len="$max_len" \
+            -print_final_stats=1 -artifact_prefix="$logs/$target-" "$work" "tests/fuzz/corpus/$target"
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$logs/fuzz-$target.log")
+        cov=$(grep -a -o 'cov: [0-9]* ft: [0-9]*' "$logs/fuzz-$target.log" | tail -n 1)
+        sed -i "\$s/\$/${runs:-0} execs, $cov/" "$table"
+    done
+fi
+
+echo
+echo "Deep checks ($(( $(date +%s) - started )) s in total; logs in $logs)"
+printf '%-28s %7s  %-4s  %s\n' part time result detail
+cat "$table"
+exit "$failed"
