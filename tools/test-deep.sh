@@ -74,7 +74,7 @@ fi
 if ! wanted soak; then
     :
 elif [ -f bench/churn_soak.sh ]; then
-    step soak-build "plain" configure build
+    step soak-build "plain, with benchmarks" configure build -DKIV_BENCHMARKS=ON
     step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build"
 else
     row churn-soak 0 skip "bench/churn_soak.sh not present"
