@@ -2,7 +2,7 @@
 # The deep checks (README "Deep checks"), as root from the checkout, after tools/install-deps.sh:
 #   1. the unit and system labels built with ASan, UBSan and LeakSanitizer (build-asan/);
 #   2. the tests that touch the supplicant worker thread built with ThreadSanitizer (build-tsan/);
-#   3. the churn soak bench/churn_soak.sh against the plain build (build/), when it exists;
+#   3. the churn soak bench/churn_soak.sh against a plain build with the benchmarks (build-bench/);
 #   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (60).
 # Ends with a table of each part's time and result, and the executions of every fuzz target.
 # Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz; default all).
@@ -74,8 +74,8 @@ fi
 if ! wanted soak; then
     :
 elif [ -f bench/churn_soak.sh ]; then
-    step soak-build "plain, with benchmarks" configure build -DKIV_BENCHMARKS=ON
-    step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build"
+    step soak-build "plain, with benchmarks" configure build-bench -DKIV_BENCHMARKS=ON
+    step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build-bench"
 else
     row churn-soak 0 skip "bench/churn_soak.sh not present"
 fi
