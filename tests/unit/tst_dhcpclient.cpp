@@ -177,6 +177,25 @@ private slots:
         QCOMPARE(renewed.nameservers(), addresses({"10.0.0.54"}));
     }
 
+    void recordIsLoggedLineByLineThenAsSettings()
+    {
+        LogCapture log;
+        OutputFeed client;
+        client.receiveOutput("udhcpc: lease obtained\r\n\nKIVD_IP=10.0.0.5\nKIVD_GATEWAY=10.0.0.1 10.0.0.2\n"
+                             "KIVD_DNS=10.0.0.53 8.8.8.8\nKIVD_DOMAIN=lan home\nKIVD_FINISHED\n\n");
+        QStringList texts;
+        for (const QString &text : log.texts())
+            texts << withoutLocation(text);
+        QCOMPARE(texts, (QStringList{"eth0 Finished setup, parsing dhcp data from output:",
+                                     "Dhcp output: \"udhcpc: lease obtained\"", "Dhcp output: \"\"",
+                                     "Dhcp output: \"KIVD_IP=10.0.0.5\"", "Dhcp output: \"KIVD_GATEWAY=10.0.0.1 10.0.0.2\"",
+                                     "Dhcp output: \"KIVD_DNS=10.0.0.53 8.8.8.8\"", "Dhcp output: \"KIVD_DOMAIN=lan home\"",
+                                     "Dhcp output: \"KIVD_FINISHED\"",
+                                     "eth0 Dhcp settings: \"10.0.0.5\" \"\" \"10.0.0.1\" 10.0.0.53 8.8.8.8 lan home"}));
+        for (const auto &message : log.messages())
+            QCOMPARE(message.first, QtInfoMsg);
+    }
+
     void commandLineSendsTheHostName()
     {
         QCOMPARE(Udhcpc::arguments(Eth0, QStringLiteral("speaker")),

@@ -236,6 +236,34 @@ private slots:
         QCOMPARE(controller->wired.configuration(), Reloaded);
     }
 
+    void commandsAndReportsAreLogged()
+    {
+        LogCapture log;
+        {
+            Controller controller;
+            settle();
+            controller.wired.enable();
+            controller.wired.activate(Activated);
+            controller.wired.reloadIp(Reloaded);
+            controller.wired.interfaceAdded(InterfaceName(QStringLiteral("other0")));
+            controller.wired.setUpState(Wired0, true);
+            controller.wired.setRunningState(true);
+            controller.wired.setRunningState(false);
+            emit controller.address.connected();
+            emit controller.address.disconnected();
+            controller.wired.interfaceRemoved(Wired0);
+        }
+        QStringList lines;
+        for (const auto &message : log.messages()) {
+            if (message.first == QtInfoMsg && !message.second.contains(QLatin1String(" state: ")))
+                lines << withoutLocation(message.second);
+        }
+        QCOMPARE(lines, QStringList({"kivwired0 enabling...", "kivwired0 activating...", "kivwired0 reloading IP...",
+                                     "Interface kivwired0 added", "kivwired0 is now up", "kivwired0 is now down",
+                                     "kivwired0 address connected", "kivwired0 address disconnected",
+                                     "Interface kivwired0 removed", "kivwired0 disabling..."}));
+    }
+
     void initialStatesFollowTheInterface_data()
     {
         QTest::addColumn<QString>("interface");

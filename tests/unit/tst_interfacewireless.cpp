@@ -327,22 +327,40 @@ private slots:
         QVERIFY(scanning->active().contains("WirelessScanInactive"));
     }
 
-    void unknownInterfaceNamesChangeNothing()
+    void commandsAndRoutingAreLogged()
     {
-        Controller controller(Wlan0, {Uap0.toString()});
-        const QStringList client = controller.active();
-        const QStringList softAp = controller.softApActive();
-        controller.journal.clear();
-        const InterfaceName other("other0");
-        controller.wireless.interfaceAdded(other);
-        controller.wireless.setUpState(other, true);
-        controller.wireless.updateSoftApSettings(SoftApSettings(Ssid::fromString("x"), "other0"));
-        controller.wireless.interfaceRemoved(other);
-        settle();
-        QCOMPARE(controller.active(), client);
-        QCOMPARE(controller.softApActive(), softAp);
-        QCOMPARE(controller.journal, QStringList());
-        QVERIFY(!controller.wireless.softApSettings().contains("other0"));
+        LogCapture log;
+        {
+            Controller controller(Wlan0, {Uap0.toString()});
+            controller.wireless.enable({Home, Cafe});
+            controller.wireless.activate(Activated);
+            controller.wireless.reloadIp(Reloaded);
+            controller.wireless.scan();
+            controller.wireless.wpsPbc();
+            controller.wireless.wpsPin("1234");
+            controller.wireless.startSoftAp(Uap0);
+            controller.wireless.stopSoftAp(Uap0);
+            controller.wireless.interfaceAdded(InterfaceName("other0"));
+            controller.wireless.interfaceRemoved(Uap0);
+            controller.wireless.setUpState(InterfaceName("other0"), true);
+            controller.wireless.updateSoftApSettings(SoftApSettings(Ssid::fromString("x"), "other0"));
+            emit controller.address.connected();
+            emit controller.address.disconnected();
+        }
+        QStringList lines;
+        for (const auto &message : log.messages()) {
+            if (message.first != QtDebugMsg && !message.second.contains(QLatin1String(" state: "))
+                && !message.second.contains(QLatin1String("multichannel")))
+                lines << withoutLocation(message.second);
+        }
+        QCOMPARE(lines, QStringList({"kivwlan0 enabling with a list of 2 networks", "kivwlan0 activating...",
+                                     "kivwlan0 reloading IP...", "kivwlan0 scanning...", "kivwlan0 starting wps",
+                                     "kivwlan0 starting wps with PIN \"1234\"", "kivwlan0 starting softAp: kivuap0",
+                                     "kivwlan0 stopping softAp: kivuap0", "Interface other0 added",
+                                     "Invalid interface name: other0", "Interface kivuap0 removed",
+                                     "InterfaceWireless::setUpState called with unknown interface name: other0, status = true",
+                                     "Interface 'other0' does not exist", "kivwlan0 address connected",
+                                     "kivwlan0 address disconnected", "kivwlan0 disabling..."}));
     }
 
     void upStateOfASoftApReachesOnlyTheSoftApMachine()

@@ -3,6 +3,7 @@
 #include "LogExpect.h"
 #include "PrivateNamespaceMain.h"
 
+#include <QHostInfo>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -111,6 +112,10 @@ private slots:
         QCOMPARE(lease.address().ip(), QHostAddress("10.0.0.7"));
         QVERIFY(!lease.hasGateway());
         QVERIFY(logTexts(log).contains("kivtest0: dhcp client process finished, exit code: 0"));
+        QCOMPARE(logTexts(log).value(0), "Starting dhcp client \"/sbin/udhcpc\" w/args: (\"-f\", \"-x\", \"hostname:"
+                                             + QHostInfo::localHostName()
+                                             + "\", \"-t\", \"7\", \"-T\", \"3\", \"-i\", \"kivtest0\", \"-s\", "
+                                               "\"/usr/share/kivd/kivd_udhcpc.sh\")");
     }
 
     void stopOrDestructionEndsTheClientAndOnlyLogsTheExit()
