@@ -7,8 +7,6 @@
 #include <QCoreApplication>
 #include <QtTest>
 
-#include <algorithm>
-#include <iterator>
 #include <memory>
 
 // Runs a command to completion; a failure is printed with the command's output.
@@ -98,15 +96,6 @@ struct TransitionRow
     const char *target;
     const char *journal;
 };
-
-// Whether a table transition fires on the event from one of the active states.
-template<std::size_t N>
-bool tableAccepts(const TransitionRow (&table)[N], const QStringList &active, const QString &event)
-{
-    return std::any_of(std::begin(table), std::end(table), [&](const TransitionRow &row) {
-        return event == QLatin1String(row.event) && active.contains(QLatin1String(row.source));
-    });
-}
 
 // One named row "source event" per transition, with the columns source, event, target, journal.
 template<std::size_t N>
