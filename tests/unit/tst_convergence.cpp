@@ -951,7 +951,7 @@ private slots:
                                         "lease-wlan lost-wlan time";
         QTest::newRow("wireless hot-plug") << "wireless hybrid wlan-down wlan-up wlan-removed wlan-added configured "
                                               "associate lease-wlan time";
-        QTest::newRow("wps and networks") << "wired wireless automatic wps wps-credentials wps-failure networks-right "
+        QTest::newRow("wps and networks") << "wireless automatic wps wps-credentials wps-failure networks-right "
                                              "networks-wrong configured associate lease-wlan time";
         QTest::newRow("hand-over") << "automatic wired wireless cable-in cable-out echo configured associate lease-eth "
                                       "lease-wlan time";
