@@ -444,29 +444,20 @@ public:
                 report(Eth, world.ethUp, ethRunning());
             readReports();
             break;
-        case EthAdded:
-            world.ethPresent = true;
+        case EthAdded: case EthRemoved:
+            world.ethPresent = event == EthAdded;
             world.ethUp = false;
             readReports();
-            tracker.added(Eth);
+            world.ethPresent ? tracker.added(Eth) : tracker.removed(Eth);
             break;
-        case EthRemoved:
-            world.ethPresent = false;
-            world.ethUp = false;
+        case WlanAdded: case WlanRemoved:
+            world.wlanPresent = event == WlanAdded;
+            if (world.wlanPresent)
+                world.wlanUp = false;
+            else
+                supplicant->loseAssociation();
             readReports();
-            tracker.removed(Eth);
-            break;
-        case WlanAdded:
-            world.wlanPresent = true;
-            world.wlanUp = false;
-            readReports();
-            tracker.added(Wlan);
-            break;
-        case WlanRemoved:
-            world.wlanPresent = false;
-            supplicant->loseAssociation();
-            readReports();
-            tracker.removed(Wlan);
+            world.wlanPresent ? tracker.added(Wlan) : tracker.removed(Wlan);
             break;
         case WlanUp: case WlanDown:
             world.wlanUp = event == WlanUp;
