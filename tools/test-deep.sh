@@ -3,13 +3,14 @@
 #   1. the unit and system labels built with ASan, UBSan and LeakSanitizer (build-asan/);
 #   2. the tests that touch the supplicant worker thread built with ThreadSanitizer (build-tsan/);
 #   3. the churn soak bench/churn_soak.sh against a plain build with the benchmarks (build-bench/);
-#   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (60).
+#   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (30).
+# Builds go through ccache when it is installed, so a second run rebuilds only what changed.
 # Ends with a table of each part's time and result, and the executions of every fuzz target.
 # Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz; default all).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-30}
 jobs=$(nproc)
 logs=$root/build-deep-logs
 rm -rf "$logs"
@@ -46,11 +47,40 @@ step()
     row "$name" "$(( $(date +%s) - t0 ))" "$result" "$detail"
 }
 
+launcher=""
+if command -v ccache > /dev/null; then
+    launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+fi
+
+# configure DIR TARGETS cmake-options...: builds TARGETS (all when empty).
 configure()
 {
     dir=$1
-    shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" && cmake --build "$dir" -j"$jobs"
+    targets=$2
+    shift 2
+    # shellcheck disable=SC2086
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher "$@" &&
+        cmake --build "$dir" -j"$jobs" ${targets:+--target $targets}
+}
+
+# The targets of the tests matching a pattern (the test's name or a program on its command line),
+# plus what every daemon test needs; everything when a test has no target.
+tests_matching()
+{
+    all=$(cmake --build "$1" --target help | sed -n 's/^\.\.\. //p')
+    wanted="kivd kiv-sim-supplicant kiv_sandbox"
+    for words in $(ctest --test-dir "$1" --show-only=json-v1 -R "$2" |
+            jq -r '.tests[] | [.name] + (.command // []) | map(sub(".*/"; "")) | join(",")'); do
+        found=""
+        for word in $(echo "$words" | tr ',' ' '); do
+            if echo "$all" | grep -qx -- "$word"; then
+                found=1
+                wanted="$wanted $word"
+            fi
+        done
+        [ -n "$found" ] || return 0
+    done
+    echo "$wanted"
 }
 
 ctest_in()
@@ -60,21 +90,28 @@ ctest_in()
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
 
+# The explorer's search is the same in every build; a shallow one checks it for memory errors.
+ctest_shallow()
+{
+    (export KIV_EXPLORER_BOUND=3 KIV_EXPLORER_WALKS=10; ctest_in "$@")
+}
+
 if wanted asan; then
-    step asan-build "ASan+UBSan+LSan" configure build-asan -DKIV_SANITIZE=ON
-    step asan-unit "label unit" ctest_in build-asan -L unit
+    step asan-build "ASan+UBSan+LSan" configure build-asan "" -DKIV_SANITIZE=ON
+    step asan-unit "label unit" ctest_shallow build-asan -L unit
     step asan-system "label system" ctest_in build-asan -L system
 fi
 
 if wanted tsan; then
-    step tsan-build "TSan" configure build-tsan -DKIV_TSAN=ON
+    cmake -S . -B build-tsan -DKIV_TSAN=ON > /dev/null
+    step tsan-build "TSan" configure build-tsan "$(tests_matching build-tsan "$tsan_tests")" -DKIV_TSAN=ON
     step tsan-tests "supplicant thread" ctest_in build-tsan -R "$tsan_tests"
 fi
 
 if ! wanted soak; then
     :
 elif [ -f bench/churn_soak.sh ]; then
-    step soak-build "plain, with benchmarks" configure build-bench -DKIV_BENCHMARKS=ON
+    step soak-build "plain, with benchmarks" configure build-bench churn_soak -DKIV_BENCHMARKS=ON
     step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build-bench"
 else
     row churn-soak 0 skip "bench/churn_soak.sh not present"
@@ -87,7 +124,7 @@ if wanted fuzz; then
         targets="$targets fuzz_$target"
     done
     step fuzz-build "clang, libFuzzer" env CC=clang CXX=clang++ sh -c \
-        "cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_FUZZ=ON && cmake --build build-fuzz -j$jobs --target$targets"
+        "cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher -DKIV_FUZZ=ON && cmake --build build-fuzz -j$jobs --target$targets"
     for target in $fuzz_targets; do
         max_len=$(sed -n "s/^kiv_fuzz_target($target MAX_LEN \([0-9]*\).*/\1/p" tests/fuzz/CMakeLists.txt)
         work=build-fuzz/tests/fuzz/corpus/$target

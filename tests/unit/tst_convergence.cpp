@@ -258,16 +258,20 @@ class ScriptedAddresses : public AddressManager
 {
 public:
     ScriptedAddresses(const InterfaceName &name, NetworkDriver *driver, QPointer<ScriptedDhcp> *client, QObject *parent)
-        : AddressManager(name, nullptr, {m_ipv4 = new Ipv4AddressManager(name, driver, [client](const InterfaceName &n) {
-                                             return *client = new ScriptedDhcp(n);
-                                         })},
-                         parent)
+        : ScriptedAddresses(name,
+                            new Ipv4AddressManager(name, driver,
+                                                   [client](const InterfaceName &n) { return *client = new ScriptedDhcp(n); }),
+                            parent)
     {
-        m_ipv4->setParent(this);
     }
     bool leased() const { return m_ipv4->isConnected(); }
 
 private:
+    ScriptedAddresses(const InterfaceName &name, Ipv4AddressManager *ipv4, QObject *parent)
+        : AddressManager(name, nullptr, {ipv4}, parent), m_ipv4(ipv4)
+    {
+        m_ipv4->setParent(this);
+    }
     Ipv4AddressManager *m_ipv4;
 };
 

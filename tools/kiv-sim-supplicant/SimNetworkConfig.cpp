@@ -35,7 +35,7 @@ bool number(const QString &value, int min, int max, int *result)
     return true;
 }
 
-bool isHex(const QString &text)
+bool isHexBytes(const QString &text)
 {
     static const QRegularExpression hex(QStringLiteral("^([0-9a-fA-F]{2})*$"));
     return hex.match(text).hasMatch();
@@ -116,7 +116,7 @@ bool SimNetworkConfig::setField(const QString &name, const QString &value, bool 
     const QRegularExpressionMatch wepMatch = wepName.match(name);
     if (name == QLatin1String("ssid")) {
         const QByteArray bytes = quoted ? value.toUtf8() : QByteArray::fromHex(value.toLatin1());
-        if ((!quoted && !isHex(value)) || bytes.size() > 32)
+        if ((!quoted && !isHexBytes(value)) || bytes.size() > 32)
             return reject(QStringLiteral("invalid SSID"));
         ssid = bytes;
         shown = displayText(bytes);
@@ -127,7 +127,7 @@ bool SimNetworkConfig::setField(const QString &name, const QString &value, bool 
             passphrase = value;
             psk.clear();
         } else {
-            if (value.size() != 64 || !isHex(value))
+            if (value.size() != 64 || !isHexBytes(value))
                 return reject(QStringLiteral("raw PSK must have 32 bytes"));
             psk = QByteArray::fromHex(value.toLatin1());
             passphrase.clear();
@@ -135,7 +135,7 @@ bool SimNetworkConfig::setField(const QString &name, const QString &value, bool 
         shown = QStringLiteral("*");
     } else if (wepMatch.hasMatch()) {
         const QByteArray key = quoted ? value.toLatin1() : QByteArray::fromHex(value.toLatin1());
-        if ((!quoted && !isHex(value)) || (key.size() != 5 && key.size() != 13 && key.size() != 16))
+        if ((!quoted && !isHexBytes(value)) || (key.size() != 5 && key.size() != 13 && key.size() != 16))
             return reject(QStringLiteral("WEP key must have 5, 13 or 16 bytes"));
         wepKeys[wepMatch.captured(1).toInt()] = key;
         shown = QStringLiteral("*");

@@ -9,7 +9,7 @@
 
 namespace {
 
-bool isHex(const QString &text)
+bool isHexDigits(const QString &text)
 {
     static const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]*$"));
     return hex.match(text).hasMatch();
@@ -61,7 +61,7 @@ QByteArray ssidField(const QJsonObject &object, const QString &textField, const 
 {
     if (object.contains(hexField)) {
         const QString hex = object.value(hexField).toString();
-        if (!isHex(hex) || hex.size() % 2 != 0) {
+        if (!isHexDigits(hex) || hex.size() % 2 != 0) {
             *error = QStringLiteral("%1 must be hex digits").arg(hexField);
             return {};
         }
@@ -260,14 +260,14 @@ QByteArray SimKeys::wepKeyBytes(const QString &key)
     const int length = key.size();
     if (length == 5 || length == 13 || length == 16)
         return key.toLatin1();
-    if ((length == 10 || length == 26 || length == 32) && isHex(key))
+    if ((length == 10 || length == 26 || length == 32) && isHexDigits(key))
         return QByteArray::fromHex(key.toLatin1());
     return {};
 }
 
 QByteArray SimKeys::pskFor(const QString &key, const QByteArray &ssid)
 {
-    if (key.size() == 64 && isHex(key))
+    if (key.size() == 64 && isHexDigits(key))
         return QByteArray::fromHex(key.toLatin1());
     if (key.size() < 8 || key.size() > 63)
         return {};
