@@ -1,4 +1,4 @@
-// Runtime core: log lines, commands, crash reports, the command line and the daemon binary.
+// Runtime core: log lines, commands, wiring, crash reports and the command line.
 // Run as "tst_runtime probe MODE [PARAMETER]" the executable is its own child with the real handlers.
 #include "KivCommon.h"
 #include "KivProcess.h"
@@ -10,8 +10,6 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -95,7 +93,6 @@ int probe(const QByteArray &mode, const char *parameter)
     return 0;
 }
 
-const QStringList NamespaceArguments{"--net", "--mount", "--propagation", "private", "--pid", "--fork", "--mount-proc"};
 const QString Failed = QStringLiteral("ERROR KivProcess.cpp KivProcess: \"%1\" finished with error code: %2");
 const QString Output = QStringLiteral("ERROR KivProcess.cpp KivProcess output: %1");
 
@@ -114,46 +111,12 @@ class TestRuntime : public QObject
 {
     Q_OBJECT
 
-    QString m_unshare;
-    QTemporaryDir m_dir;
-
-    QString readFile(const QString &name) const
-    {
-        QFile file(m_dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
 private slots:
-    // The stand-ins for "ip" and "killall" record their arguments and search path; kivd only ever
-    // starts inside private namespaces.
-    void initTestCase()
-    {
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("bin")));
-        for (const QString name : {"ip", "killall"}) {
-            QFile script(m_dir.filePath("bin/" + name));
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(QStringLiteral("#!/bin/sh\n"
-                                        "{ printf '%s' '%1'; for a in \"$@\"; do printf ' %s' \"$a\"; done; echo; } >> '%2/commands'\n"
-                                        "printf '%s\\n' \"$PATH\" > '%2/path'\n")
-                             .arg(name, m_dir.path())
-                             .toUtf8());
-            script.close();
-            QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                          | QFileDevice::ReadOther | QFileDevice::ExeOther));
-        }
-        const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
-        const ChildRun probe = ChildRun::run(unshare, NamespaceArguments + QStringList{QStringLiteral("true")});
-        if (!unshare.isEmpty() && probe.finished && probe.exitStatus == QProcess::NormalExit && probe.exitCode == 0)
-            m_unshare = unshare;
-    }
-
     void init()
     {
         qputenv("TZ", "UTC");
         tzset();
         KivLog::debugLevel = 0;
-        QFile::remove(m_dir.filePath(QStringLiteral("commands")));
-        QFile::remove(m_dir.filePath(QStringLiteral("path")));
     }
 
     void logLineAndCrashHeadShareOneFormat_data()
@@ -415,52 +378,6 @@ private slots:
         QCOMPARE(commands, cleanUpFor(QStringList{options.wired, options.wireless} + options.softaps));
     }
 
-    // Without a bus the manager (or monitor) cannot register, which ends the daemon after start-up.
-    void daemonCleansUpThenStartsTheManager_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QStringList>("tail");
-
-        const QStringList commands = cleanUpFor({"eth0", "wlan0", "uap0"});
-        QStringList debugLines;
-        for (const QString &command : commands)
-            debugLines << QStringLiteral("DEBUG KivProcess.cpp KivProcess executing: \"%1\"").arg(command)
-                       << QStringLiteral("DEBUG KivProcess.cpp KivProcess: \"%1\" finished successfully.").arg(command);
-        QTest::newRow("clean-up commands logged at debug level") << QStringList{"-d"} << commands << debugLines;
-        QTest::newRow("monitor runs no command") << QStringList{"-m", "--wired", "eth7"} << QStringList()
-                                                 << QStringList{"INFO NetworkMonitor.cpp Interface eth7 is disconnected"};
-    }
-
-    void daemonCleansUpThenStartsTheManager()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, commands);
-        QFETCH(QStringList, tail);
-
-        if (m_unshare.isEmpty())
-            QSKIP("cannot create private network, mount and PID namespaces (root needed): kivd is not started");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), "unix:path=" + m_dir.filePath("no-bus"));
-        // The stand-ins are mounted over /sbin in the private mount namespace; kivd starts without PATH.
-        const QStringList start{"/bin/sh", "-c", "mount --bind \"$0\" /sbin && exec env -u PATH \"$@\"", m_dir.filePath("bin"),
-                                KIVD_BINARY};
-        const ChildRun run = ChildRun::run(m_unshare, NamespaceArguments + start + arguments, environment);
-        QVERIFY(run.finished && (run.exitStatus == QProcess::CrashExit || run.exitCode != 0));
-
-        // The monitor runs no command at all; the manager's start, the clean-up before the controllers' commands.
-        const QStringList recorded = readFile("commands").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(commands.isEmpty() ? recorded : QStringList(recorded.mid(0, commands.size())), commands);
-        if (!commands.isEmpty())
-            QCOMPARE(readFile("path"), QStringLiteral("/sbin:/bin:/usr/sbin:/usr/bin\n"));
-        const QStringList lines = run.normalized();
-        QVERIFY2(lines.size() >= 2 && lines.at(1).startsWith(QLatin1String("INFO Kivd.cpp ")), run.output.constData());
-        QCOMPARE(lines.at(0), QStringLiteral("INFO Kivd.cpp kivd version: 1.99"));
-        QCOMPARE(lines.mid(2, tail.size()), tail);
-        QVERIFY2(lines.filter("ControlInterface.cpp").endsWith("FATAL ControlInterface.cpp Aborting program due to fatal error!"),
-                 run.output.constData());
-        QVERIFY(!lines.contains("INFO Kivd.cpp Finished setting up, starting main loop..."));
-    }
 };
 
 int main(int argc, char *argv[])
