@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QSignalSpy>
-#include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -24,26 +22,17 @@ public:
     }
 
     // Starts the daemon and points DBUS_SYSTEM_BUS_ADDRESS at it (before the first system-bus use).
+    // The session configuration lets its one user own and call every name.
     bool start()
     {
         if (!m_dir.isValid())
             return false;
         m_address = QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("bus"));
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        if (!config.open(QIODevice::WriteOnly))
-            return false;
-        config.write(QStringLiteral("<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>"
-                                    "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-                                    "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>"
-                                    "</busconfig>\n")
-                         .arg(m_address)
-                         .toUtf8());
-        config.close();
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The daemon goes with the test even when the test crashes.
         m_daemon.start(QStringLiteral("setpriv"),
                        {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QStringLiteral("dbus-daemon"),
-                        QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                        QStringLiteral("--session"), QStringLiteral("--address=") + m_address, QStringLiteral("--nofork"),
                         QStringLiteral("--nopidfile"), QStringLiteral("--print-address")});
         // The address is printed once the socket listens.
         if (!m_daemon.waitForReadyRead(10000))

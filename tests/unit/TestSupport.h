@@ -4,43 +4,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-// One log line as written to standard output.
-struct LogLine
-{
-    QString date;
-    QString time;
-    qint64 pid = 0;
-    qint64 tid = 0;
-    QString level;
-    QString file; // empty for messages without the source-location prefix
-    QString text; // after the prefix
-
-    static const QRegularExpression &pattern()
-    {
-        static const QRegularExpression line(QStringLiteral(
-            "^(\\d{8}) (\\d{2}:\\d{2}:\\d{2}\\.\\d{3}) \\[(\\d+)\\.(\\d+)\\] (DEBUG|INFO|WARN|ERROR|FATAL) (.*)$"));
-        return line;
-    }
-
-    // Parses a line; returns false for anything that is not a log line.
-    static bool parse(const QString &raw, LogLine *out)
-    {
-        const QRegularExpressionMatch match = pattern().match(raw);
-        if (!match.hasMatch())
-            return false;
-        out->date = match.captured(1);
-        out->time = match.captured(2);
-        out->pid = match.captured(3).toLongLong();
-        out->tid = match.captured(4).toLongLong();
-        out->level = match.captured(5);
-        static const QRegularExpression prefix(QStringLiteral("^([\\w.]+\\.cpp):\\d+ (.*)$"));
-        const QRegularExpressionMatch located = prefix.match(match.captured(6));
-        out->file = located.hasMatch() ? located.captured(1) : QString();
-        out->text = located.hasMatch() ? located.captured(2) : match.captured(6);
-        return true;
-    }
-};
-
 // A finished child process and what it wrote on standard output.
 struct ChildRun
 {
@@ -51,18 +14,24 @@ struct ChildRun
     QByteArray output;
     QStringList lines;
 
-    // Log lines as "LEVEL file text" ("LEVEL text" without prefix); other lines unchanged.
+    // The head of a log line: date, time, [pid.tid], level, and the "file.cpp:NN " of the log macros if any.
+    static const QRegularExpression &logHead()
+    {
+        static const QRegularExpression head(QStringLiteral(
+            "^(\\d{8} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}) \\[(\\d+)\\.(\\d+)\\] (DEBUG|INFO|WARN|ERROR|FATAL) (?:([\\w.]+\\.cpp):\\d+ )?"));
+        return head;
+    }
+
+    // Log lines as "LEVEL file text" ("LEVEL text" without the file); other lines unchanged.
     QStringList normalized() const
     {
         QStringList result;
         for (const QString &raw : lines) {
-            LogLine line;
-            if (!LogLine::parse(raw, &line))
-                result << raw;
-            else if (line.file.isEmpty())
-                result << line.level + QLatin1Char(' ') + line.text;
-            else
-                result << line.level + QLatin1Char(' ') + line.file + QLatin1Char(' ') + line.text;
+            const QRegularExpressionMatch head = logHead().match(raw);
+            const QString file = head.captured(5);
+            result << (head.hasMatch() ? head.captured(4) + QLatin1Char(' ') + (file.isEmpty() ? file : file + QLatin1Char(' '))
+                                             + raw.mid(head.capturedEnd())
+                                       : raw);
         }
         return result;
     }
