@@ -5,11 +5,8 @@
 #include <QByteArray>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <QVariantMap>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdint>
@@ -22,18 +19,16 @@ namespace FuzzInput {
 // An invariant of the target; a failure names the line of the target that checked it.
 inline void check(bool condition, const char *file = __builtin_FILE(), int line = __builtin_LINE())
 {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant failed at %s:%d\n", file, line);
-    std::abort();
+    if (!condition) {
+        std::fprintf(stderr, "invariant failed at %s:%d\n", file, line);
+        std::abort();
+    }
 }
 
 // The daemon's log lines would dominate every run.
 inline void silenceLogs()
 {
-    static const bool silenced = (qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}),
-                                  true);
-    Q_UNUSED(silenced)
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 }
 
 class Reader
@@ -41,22 +36,15 @@ class Reader
 public:
     // words: the keys and values the parser looks for, so that short inputs reach deep.
     Reader(const std::uint8_t *data, std::size_t size, QStringList words = QStringList())
-        : m_data(data)
-        , m_size(size)
-        , m_words(std::move(words))
+        : m_data(data), m_size(size), m_words(std::move(words))
     {
     }
 
     bool atEnd() const { return m_size == 0; }
 
-    quint8 byte()
-    {
-        if (m_size == 0)
-            return 0;
-        --m_size;
-        return *m_data++;
-    }
+    quint8 byte() { return m_size == 0 ? 0 : (--m_size, *m_data++); }
 
+    // Four bytes, the first the highest.
     quint32 number()
     {
         quint32 value = 0;
@@ -64,15 +52,6 @@ public:
             value = value << 8 | byte();
         return value;
     }
-
-    // A length byte, then that many bytes; 255 takes the rest.
-    QByteArray bytes()
-    {
-        const quint8 length = byte();
-        return take(length == 255 ? m_size : length);
-    }
-
-    QByteArray rest() { return take(m_size); }
 
     // Tag bytes from 0xc0 pick a word; below, the tag is the length of UTF-8 text.
     QString text()
@@ -83,46 +62,38 @@ public:
         return QString::fromUtf8(take(tag));
     }
 
+    // A tag byte modulo 13 picks the type; nesting stops at MaxDepth.
     QVariant variant(int depth = 0)
     {
+        const bool deeper = depth < MaxDepth;
         switch (byte() % 13) {
-        case 0:
-            return text();
-        case 1:
-            return bytes();
-        case 2:
-            return qint32(number());
-        case 3:
-            return number();
-        case 4:
-            return bool(byte() & 1);
-        case 5:
-            return double(qint32(number())) / 16;
+        case 0: return text();
+        case 1: { const quint8 length = byte(); return take(length == 255 ? m_size : length); }
+        case 2: return qint32(number());
+        case 3: return number();
+        case 4: return bool(byte() & 1);
+        case 5: return double(qint32(number())) / 16;
         case 6: {
             QStringList list;
             for (int count = byte() % 8; count > 0 && !atEnd(); --count)
                 list << text();
             return list;
         }
-        case 7:
-            return depth < MaxDepth ? QVariant(map(depth + 1)) : QVariant(text());
-        case 8:
-            return depth < MaxDepth ? QVariant::fromValue(QDBusVariant(variant(depth + 1))) : QVariant(text());
-        case 9:
-            return QVariant::fromValue(qint16(number()));
-        case 10:
-            return QVariant::fromValue(quint16(number()));
-        case 11:
-            return QVariant::fromValue(QDBusObjectPath(text()));
+        case 7: return deeper ? QVariant(map(depth + 1)) : QVariant(text());
+        case 8: return deeper ? QVariant::fromValue(QDBusVariant(variant(depth + 1))) : QVariant(text());
+        case 9: return QVariant::fromValue(qint16(number()));
+        case 10: return QVariant::fromValue(quint16(number()));
+        case 11: return QVariant::fromValue(QDBusObjectPath(text()));
         default: {
             QVariantList list;
-            for (int count = byte() % 8; count > 0 && !atEnd() && depth < MaxDepth; --count)
+            for (int count = byte() % 8; count > 0 && !atEnd() && deeper; --count)
                 list << variant(depth + 1);
             return list;
         }
         }
     }
 
+    // A count byte modulo 16, then that many text keys with their values.
     QVariantMap map(int depth = 0)
     {
         QVariantMap result;

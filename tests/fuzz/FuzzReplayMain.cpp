@@ -8,30 +8,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
 
-namespace {
-
-int replay(const std::filesystem::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
-    return 1;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     int inputs = 0;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (!std::filesystem::is_directory(path)) {
-            inputs += replay(path);
-            continue;
-        }
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(path)) {
-            if (entry.is_regular_file())
-                inputs += replay(entry.path());
+        std::vector<std::filesystem::path> files {argv[i]};
+        if (std::filesystem::is_directory(files.front()))
+            files.assign(std::filesystem::recursive_directory_iterator(argv[i]), {});
+        for (const std::filesystem::path &file : files) {
+            if (!std::filesystem::is_regular_file(file))
+                continue;
+            std::ifstream in(file, std::ios::binary);
+            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+            ++inputs;
         }
     }
     std::printf("replayed %d inputs\n", inputs);

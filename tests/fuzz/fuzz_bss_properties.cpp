@@ -10,12 +10,8 @@ using FuzzInput::check;
 
 namespace {
 
-const QStringList Words {
-    QStringLiteral("SSID"), QStringLiteral("BSSID"), QStringLiteral("WPA"), QStringLiteral("RSN"),
-    QStringLiteral("Privacy"), QStringLiteral("Signal"), QStringLiteral("Frequency"), QStringLiteral("IEs"),
-    QStringLiteral("KeyMgmt"), QStringLiteral("wpa-psk"), QStringLiteral("wpa-psk-sha256"), QStringLiteral("wpa-eap"),
-    QStringLiteral("wpa-eap-sha256"), QStringLiteral("Pairwise"), QStringLiteral("ccmp"), QStringLiteral("Mode"),
-};
+const QStringList Words = QStringLiteral("SSID BSSID WPA RSN Privacy Signal Frequency IEs KeyMgmt wpa-psk wpa-psk-sha256 "
+    "wpa-eap wpa-eap-sha256 Pairwise ccmp Mode").split(QLatin1Char(' '));
 
 } // namespace
 

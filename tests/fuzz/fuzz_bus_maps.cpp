@@ -11,16 +11,10 @@ using FuzzInput::check;
 
 namespace {
 
-const QStringList Words {
-    QStringLiteral("unsecured"), QStringLiteral("wep_key"), QStringLiteral("wpa_psk"), QStringLiteral("priority"),
-    QStringLiteral("ssid"), QStringLiteral("bssid"), QStringLiteral("apAddress"), QStringLiteral("apNetmask"),
-    QStringLiteral("dhcpRangeFrom"), QStringLiteral("dhcpRangeTo"), QStringLiteral("countryCode"),
-    QStringLiteral("channel"), QStringLiteral("vendorSpecificData"), QStringLiteral("apInterface"),
-    QStringLiteral("domainName"), QStringLiteral("Ip"), QStringLiteral("Netmask"), QStringLiteral("Gateway"),
-    QStringLiteral("Dns"), QStringLiteral("SearchDomains"), QStringLiteral("192.168.1.20"),
-    QStringLiteral("255.255.255.0"), QStringLiteral("fd00::1"), QStringLiteral("fe80::1%eth0"),
-    QStringLiteral("02:00:00:00:00:01"), QStringLiteral("0123456789"), QStringLiteral("passphrase"),
-};
+const QStringList Words = QStringLiteral("unsecured wep_key wpa_psk priority ssid bssid apAddress apNetmask dhcpRangeFrom "
+    "dhcpRangeTo countryCode channel vendorSpecificData apInterface domainName Ip Netmask "
+    "Gateway Dns SearchDomains 192.168.1.20 255.255.255.0 fd00::1 fe80::1%eth0 "
+    "02:00:00:00:00:01 0123456789 passphrase").split(QLatin1Char(' '));
 
 void checkWirelessNetworks(const QVariantMap &map)
 {

@@ -1,16 +1,11 @@
 // libFuzzer target: the helper-script stream carries values a DHCP server chose.
 #include "DhcpClient.h"
 
-#include <cstdint>
-#include <cstdlib>
+#include "FuzzInput.h"
+
+using FuzzInput::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void checkList(const QStringList &list)
 {

@@ -9,13 +9,9 @@ using FuzzInput::check;
 
 namespace {
 
-const QStringList Words {
-    QStringLiteral("SSID"), QStringLiteral("EncrType"), QStringLiteral("AuthType"), QStringLiteral("Key"),
-    QStringLiteral("none"), QStringLiteral("open"), QStringLiteral("shared"), QStringLiteral("wpa2-psk"),
-    QStringLiteral("aes"), QStringLiteral("State"), QStringLiteral("CurrentNetwork"),
-    QStringLiteral("DisconnectReason"), QStringLiteral("4way_handshake"), QStringLiteral("disconnected"),
-    QStringLiteral("completed"), QStringLiteral("/fi/w1/wpa_supplicant1/Interfaces/1/Networks/0"),
-};
+const QStringList Words = QStringLiteral("SSID EncrType AuthType Key none open shared wpa2-psk aes State CurrentNetwork "
+    "DisconnectReason 4way_handshake disconnected completed "
+    "/fi/w1/wpa_supplicant1/Interfaces/1/Networks/0").split(QLatin1Char(' '));
 
 void checkCredentials(const QVariantMap &credentials)
 {

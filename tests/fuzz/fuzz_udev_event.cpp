@@ -12,9 +12,7 @@ using FuzzInput::check;
 
 namespace {
 
-const QStringList Words {QStringLiteral("eth0"), QStringLiteral("wlan0"), QStringLiteral("uap0"),
-                         QStringLiteral("add"), QStringLiteral("remove"), QStringLiteral("move"),
-                         QStringLiteral("change")};
+const QStringList Words = QStringLiteral("eth0 wlan0 uap0 add remove move change").split(QLatin1Char(' '));
 
 // Every report must change what the controller was last told about that name.
 class CheckingController : public InterfaceBase

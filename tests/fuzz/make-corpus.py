@@ -7,24 +7,20 @@ import os
 import struct
 import sys
 
-AF_INET6 = 10
+ip6 = lambda s: ipaddress.IPv6Address(s).packed
 
 
-def message(options, opts_len=None, ifindex=7, family=AF_INET6, icmp_type=134):
-    if opts_len is None:
-        opts_len = len(options)
-    return struct.pack("=BBHiBBHI", family, 0, opts_len, ifindex, icmp_type, 0, 0, 0) + options
+def message(options, opts_len=None):
+    return struct.pack("=BBHiBBHI", 10, 0, len(options) if opts_len is None else opts_len, 7, 134, 0, 0, 0) + options
 
 
 def option(kind, units, body):
-    data = bytes([kind, units]) + bytes(6) + body
     size = max(units * 8, 8)
-    return (data + bytes(max(0, size - len(data))))[:size]
+    return (bytes([kind, units]) + bytes(6) + body + bytes(size))[:size]
 
 
 def rdnss(*servers):
-    body = b"".join(ipaddress.IPv6Address(s).packed for s in servers)
-    return option(25, 1 + 2 * len(servers), body)
+    return option(25, 1 + 2 * len(servers), b"".join(ip6(s) for s in servers))
 
 
 def name(text):
@@ -38,7 +34,7 @@ def dnssl(encoded):
 SEEDS = {
     "rdnss-one": message(rdnss("2001:db8::53")),
     "rdnss-three": message(rdnss("2001:db8::1", "fd00::53", "2001:db8::2")),
-    "rdnss-length-two": message(option(25, 2, ipaddress.IPv6Address("fd00::1").packed)),
+    "rdnss-length-two": message(option(25, 2, ip6("fd00::1"))),
     "rdnss-even-length": message(option(25, 4, bytes(32))),
     "dnssl-two-names": message(dnssl(name("example.lan") + name("corp.example.com"))),
     "dnssl-bad-label": message(dnssl(name("example.lan") + b"\x3fabc")),
@@ -48,48 +44,39 @@ SEEDS = {
     "zero-length-option": message(rdnss("fd00::1") + option(25, 0, b"") + rdnss("fd00::2")),
     "options-length-too-big": message(rdnss("fd00::1") + rdnss("fd00::2")[:20], opts_len=48),
     "unknown-then-rdnss": message(option(3, 4, b"\x11" * 24) + rdnss("fd00::2")),
-    "with-source-attribute": message(rdnss("fe80::1")) + struct.pack("=HH", 20, 1)
-    + ipaddress.IPv6Address("fe80::1").packed,
+    "with-source-attribute": message(rdnss("fe80::1")) + struct.pack("=HH", 20, 1) + ip6("fe80::1"),
 }
 
 
-# rtnetlink datagrams: link, address and router-advertisement messages.
-RTM_NEWLINK, RTM_DELLINK, RTM_NEWADDR, RTM_DELADDR, RTM_NEWNDUSEROPT = 16, 17, 20, 21, 68
-IFF_UP, IFF_RUNNING, IFF_LOWER_UP, IFF_DORMANT = 0x1, 0x40, 0x10000, 0x20000
-
-
+# rtnetlink datagrams: link (16 new, 17 gone), address (20 new, 21 gone) and router-advertisement (68) messages.
 def rtattr(kind, data):
-    length = 4 + len(data)
-    return struct.pack("=HH", length, kind) + data + bytes((4 - length % 4) % 4)
+    return struct.pack("=HH", 4 + len(data), kind) + data + bytes(-len(data) % 4)
 
 
 def nlmsg(kind, body):
     return struct.pack("=IHHII", 16 + len(body), kind, 0, 0, 0) + body
 
 
-def link(kind, index, name, flags):
+def link(kind, index, ifname, flags):
     return nlmsg(kind, struct.pack("=BxHiII", 0, 1, index, flags, 0xffffffff)
-                 + rtattr(3, name.encode() + b"\0") + rtattr(1, bytes.fromhex("020000000001")))
+                 + rtattr(3, ifname.encode() + b"\0") + rtattr(1, bytes.fromhex("020000000001")))
 
 
 def addr(kind, index, address, prefix, scope=0, flags=0):
     ip = ipaddress.ip_address(address)
-    family = 2 if ip.version == 4 else AF_INET6
-    return nlmsg(kind, struct.pack("=BBBBi", family, prefix, flags, scope, index)
+    return nlmsg(kind, struct.pack("=BBBBi", 2 if ip.version == 4 else 10, prefix, flags, scope, index)
                  + rtattr(2 if ip.version == 4 else 1, ip.packed) + rtattr(1, ip.packed))
 
 
-RUNNING = IFF_UP | IFF_RUNNING | IFF_LOWER_UP
+RUNNING = 0x10041  # up, running, lower up
 NETLINK_SEEDS = {
-    "link-up": link(RTM_NEWLINK, 2, "eth0", RUNNING),
-    "link-dormant-then-gone": link(RTM_NEWLINK, 3, "wlan0", RUNNING | IFF_DORMANT) + link(RTM_DELLINK, 3, "wlan0", 0),
-    "address-ipv4": link(RTM_NEWLINK, 2, "eth0", RUNNING) + addr(RTM_NEWADDR, 2, "192.168.1.20", 24),
-    "address-ipv6-link-local": addr(RTM_NEWADDR, 2, "fe80::2", 64, scope=253),
-    "address-deprecated-and-removed": addr(RTM_NEWADDR, 2, "2001:db8::2", 64, flags=0x20)
-    + addr(RTM_DELADDR, 2, "10.0.0.2", 8),
-    "router-advertisement": nlmsg(RTM_NEWNDUSEROPT, SEEDS["both-options"]),
-    "address-ipv6-with-short-local": nlmsg(RTM_NEWADDR, struct.pack("=BBBBi", AF_INET6, 64, 0, 0, 2)
-                                           + rtattr(2, bytes([10, 0, 0, 2]))),
+    "link-up": link(16, 2, "eth0", RUNNING),
+    "link-dormant-then-gone": link(16, 3, "wlan0", RUNNING | 0x20000) + link(17, 3, "wlan0", 0),
+    "address-ipv4": link(16, 2, "eth0", RUNNING) + addr(20, 2, "192.168.1.20", 24),
+    "address-ipv6-link-local": addr(20, 2, "fe80::2", 64, scope=253),
+    "address-deprecated-and-removed": addr(20, 2, "2001:db8::2", 64, flags=0x20) + addr(21, 2, "10.0.0.2", 8),
+    "router-advertisement": nlmsg(68, SEEDS["both-options"]),
+    "address-ipv6-with-short-local": nlmsg(20, struct.pack("=BBBBi", 10, 64, 0, 0, 2) + rtattr(2, bytes([10, 0, 0, 2]))),
 }
 
 
@@ -114,15 +101,8 @@ def value(v):
     if isinstance(v, dict):
         return bytes([7]) + mapping(v)
     kind, inner = v
-    if kind == "variant":
-        return bytes([8]) + value(inner)
-    if kind == "u16":
-        return bytes([10]) + struct.pack(">I", inner)
-    if kind == "i16":
-        return bytes([9]) + struct.pack(">i", inner)
-    if kind == "path":
-        return bytes([11]) + text(inner)
-    raise ValueError(kind)
+    return {"variant": lambda: bytes([8]) + value(inner), "u16": lambda: bytes([10]) + struct.pack(">I", inner),
+            "i16": lambda: bytes([9]) + struct.pack(">i", inner), "path": lambda: bytes([11]) + text(inner)}[kind]()
 
 
 def mapping(m):
@@ -165,8 +145,7 @@ MAP_SEEDS = {
                                     "vendorSpecificData": "dd0411223344", "domainName": "setup.lan"}),
         "ip-settings": mapping({"Ip": "192.168.1.20", "Netmask": "255.255.255.0", "Gateway": "192.168.1.1",
                                 "Dns": "1.1.1.1  fd00::53 bad", "SearchDomains": "example.lan corp"}),
-        "ip-settings-ipv6-mixed": mapping({"Ip": ("variant", "fd00::20"), "Netmask": "255.255.0.0",
-                                           "Dns": ["1.1.1.1"]}),
+        "ip-settings-ipv6-mixed": mapping({"Ip": ("variant", "fd00::20"), "Netmask": "255.255.0.0", "Dns": ["1.1.1.1"]}),
     },
     "udev_event": {
         "plug-cycle": text("eth0") + b"\x00" + text("eth0") + text("add") + b"\x07" + text("eth0")
@@ -176,21 +155,9 @@ MAP_SEEDS = {
     },
 }
 
-
-def write(directory, seeds):
-    os.makedirs(directory, exist_ok=True)
+corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+for target, seeds in {"router_advertisement": SEEDS, "netlink_message": NETLINK_SEEDS, **MAP_SEEDS}.items():
+    os.makedirs(os.path.join(corpus, target), exist_ok=True)
     for seed, data in seeds.items():
-        with open(os.path.join(directory, seed), "wb") as out:
+        with open(os.path.join(corpus, target, seed), "wb") as out:
             out.write(data)
-
-
-def main():
-    corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
-    write(os.path.join(corpus, "router_advertisement"), SEEDS)
-    write(os.path.join(corpus, "netlink_message"), NETLINK_SEEDS)
-    for target, seeds in MAP_SEEDS.items():
-        write(os.path.join(corpus, target), seeds)
-
-
-if __name__ == "__main__":
-    main()

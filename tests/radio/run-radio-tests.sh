@@ -1,23 +1,15 @@
 #!/bin/sh
 # Boots Debian's kernel under qemu (software emulation, no network device) with this machine's
-# user space read-only over 9p, runs the radio scenarios on mac80211_hwsim radios in there and
-# prints one line per scenario and a closing count.
-#   run-radio-tests.sh [-b BUILD_DIR] [-t TOTAL_SECONDS] [SCENARIO...]
+# user space read-only over 9p, runs the radio scenarios side by side on mac80211_hwsim radios in
+# there and prints one line per scenario and a closing count.
+#   run-radio-tests.sh [-b BUILD_DIR] [SCENARIO...]
 # Exit status: 0 all passed, 1 a scenario failed or the guest broke down, 77 qemu, the kernel
 # or busybox is missing (the CTest entry skips on it).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${KIV_BUILD_DIR:-}
-total=900
-while getopts b:t: opt; do
-    case $opt in
-    b) build=$OPTARG ;;
-    t) total=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
-shift $((OPTIND - 1))
+[ "${1:-}" != -b ] || { build=$2; shift 2; }
 [ -z "$build" ] || build=$(cd "$build" && pwd)
 
 skip() {
@@ -39,13 +31,7 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kiv-radio.XXXXXX")
 qemu_pid=""
-cleanup() {
-    status=$?
-    [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null
-    rm -rf "$work"
-    exit "$status"
-}
-trap cleanup EXIT
+trap 'status=$?; [ -z "$qemu_pid" ] || kill "$qemu_pid" 2>/dev/null; rm -rf "$work"; exit "$status"' EXIT
 trap 'exit 130' INT TERM
 
 # Initramfs: busybox with its libraries, the virtio and 9p modules in load order, the init script.
@@ -59,19 +45,17 @@ done
 for applet in sh mount insmod switch_root poweroff cat mkdir sleep; do
     ln -s busybox "$root/bin/$applet"
 done
+mkdir -p "$root/modules"
 for module in virtio_pci 9pnet_virtio 9p; do
     modprobe -S "$kver" --show-depends "$module" | sed -n 's/^insmod \([^ ]*\).*/\1/p'
-done | awk '!seen[$0]++' > "$work/modules"
-: > "$root/modules.order"
-while read -r module; do
-    target="/modules/$(basename "$module")"
-    mkdir -p "$root/modules"
+done | awk '!seen[$0]++' | while read -r module; do
+    target="/modules/$(basename "${module%.xz}")"
     case $module in
-    *.ko.xz) xz -dc "$module" > "$root${target%.xz}"; target=${target%.xz} ;;
+    *.xz) xz -dc "$module" > "$root$target" ;;
     *) cp "$module" "$root$target" ;;
     esac
-    echo "$target" >> "$root/modules.order"
-done < "$work/modules"
+    echo "$target"
+done > "$root/modules.order"
 cp "$here/initramfs-init.sh" "$root/init"
 chmod 755 "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 > "$work/initramfs.gz"
@@ -97,7 +81,7 @@ done
 
 # Guest console goes to a log; the guest has no network device at all.
 start=$(date +%s)
-timeout -k 10 "$total" "$qemu" -machine q35,accel=tcg -cpu max -smp 1 -m 1024 \
+timeout -k 10 900 "$qemu" -machine q35 -accel tcg,thread=multi -cpu max -smp 2 -m 1536 \
     -nographic -no-reboot -nodefaults -serial "file:$work/console.log" -monitor none \
     -nic none \
     -kernel "$kernel" -initrd "$work/initramfs.gz" -append "$cmdline" \
@@ -112,25 +96,16 @@ seconds=$(( $(date +%s) - start ))
 
 passed=0
 failed=0
-if [ -n "$*" ]; then
-    names="$*"
-else
-    names=$(cd "$here/scenarios" && for d in */; do [ -x "$d/run.sh" ] && basename "$d"; done)
-fi
-for name in $names; do
+for name in ${*:-$(cd "$here/scenarios" && ls)}; do
     result="$work/results/$name.result"
     if [ -r "$result" ] && head -n 1 "$result" | grep -q '^PASS'; then
         passed=$((passed + 1))
         echo "radio: $name: $(head -n 1 "$result")"
-        [ -n "${KIV_RADIO_VERBOSE:-}" ] && tail -n +2 "$result"
+        [ -z "${KIV_RADIO_VERBOSE:-}" ] || tail -n +2 "$result"
     else
         failed=$((failed + 1))
-        if [ -r "$result" ]; then
-            echo "radio: $name: $(head -n 1 "$result")"
-            tail -n +2 "$result" | sed 's/^/    /'
-        else
-            echo "radio: $name: FAIL (no result; the guest stopped early)"
-        fi
+        echo "radio: $name: $(head -n 1 "$result" 2>/dev/null || echo "FAIL (no result; the guest stopped early)")"
+        tail -n +2 "$result" 2>/dev/null | sed 's/^/    /'
     fi
 done
 if [ "$guest" -ne 0 ] || ! grep -q 'radio-driver: done' "$work/console.log"; then

@@ -4,12 +4,10 @@
 # kivd gets a leak check on SIGTERM (leak-check-on-term.so), as it ends on that signal.
 # usage: run-with-reports.sh <build-dir> <test-name> <command> [args...]
 set -u
-build=$1
-name=$2
+build=$1 name=$2
 shift 2
 dir=$build/sanitizer-reports/$name
-rm -rf "$dir"
-mkdir -p "$dir"
+rm -rf "$dir" && mkdir -p "$dir"
 # Processes the tests run as another user (kivctl as nobody) write their reports here too.
 chmod 1777 "$dir"
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,16 +17,11 @@ export UBSAN_OPTIONS="$common:print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="$common:suppressions=$here/lsan.supp"
 export TSAN_OPTIONS="$common:halt_on_error=0:second_deadlock_stack=1:suppressions=$here/tsan.supp"
 shim=$build/tests/sanitizer/libkiv-leak-check-on-term.so
-if [ -f "$shim" ]; then
-    export LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}"
-fi
+[ ! -f "$shim" ] || export LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}"
 "$@"
 status=$?
 if ls "$dir"/report.* >/dev/null 2>&1; then
-    for report in "$dir"/report.*; do
-        echo "=== sanitizer report $report"
-        cat "$report"
-    done
+    tail -n +1 "$dir"/report.*
     echo "run-with-reports: sanitizer reports above; $name fails" >&2
     [ "$status" -eq 0 ] && status=1
 fi

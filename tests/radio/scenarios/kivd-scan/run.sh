@@ -1,9 +1,10 @@
 #!/bin/sh
 # kivd scans with the real wpa_supplicant while hostapd serves four networks on two radios:
 # WPA2-PSK and a hidden WPA2-PSK one on channel 6, an open and a WPA-EAP-only one on channel 11.
-# ScanResults lists the first and the third with their security types and channels only.
+# ScanResults lists the first and the third with their security types and channels only. The
+# supplicant's BSS objects must serve what our description of them says.
 set -eu
-. "$(dirname "$RADIO_LIB")/kivd-lib.sh"
+. "$RADIO_LIB"
 trap 'kivd_exit_trap hostapd.log' EXIT
 
 radio_to_netns 0 device wlan0
@@ -14,18 +15,8 @@ cafe=$(link_address ap wlan2 | tr a-f A-F)
 # Second BSSes on each radio: the radio's address with the last bit set.
 hidden=${home%?}1
 corp=${cafe%?}1
-cat > "$RADIO_WORK/hostapd-wlan1.conf" <<CONF
-interface=wlan1
-driver=nl80211
-ctrl_interface=$RADIO_WORK/hostapd
-hw_mode=g
-channel=6
-ssid=KivHome
-wpa=2
-wpa_key_mgmt=WPA-PSK
-rsn_pairwise=CCMP
-wpa_passphrase=home-passphrase
-
+write_hostapd_conf "$RADIO_WORK/hostapd-wlan1.conf" wlan1 KivHome home-passphrase
+cat >> "$RADIO_WORK/hostapd-wlan1.conf" <<CONF
 bss=wlan1b
 bssid=$hidden
 ctrl_interface=$RADIO_WORK/hostapd
@@ -43,7 +34,6 @@ ctrl_interface=$RADIO_WORK/hostapd
 hw_mode=g
 channel=11
 ssid=KivCafe
-
 bss=wlan2b
 bssid=$corp
 ctrl_interface=$RADIO_WORK/hostapd
@@ -57,29 +47,24 @@ auth_server_addr=127.0.0.1
 auth_server_port=1812
 auth_server_shared_secret=radius-secret
 CONF
-ip netns exec ap hostapd -B -P "$RADIO_WORK/hostapd.pid" -f "$RADIO_WORK/hostapd.log" \
-    "$RADIO_WORK/hostapd-wlan1.conf" "$RADIO_WORK/hostapd-wlan2.conf"
-for ifname in wlan1 wlan2; do
-    wait_for 60 sh -c "ip netns exec ap hostapd_cli -p '$RADIO_WORK/hostapd' -i $ifname status | grep -q '^state=ENABLED'"
-done
+start_hostapd ap "$RADIO_WORK/hostapd-wlan1.conf" "$RADIO_WORK/hostapd-wlan2.conf"
 
 kivd_start -d
+step "kivd started"
 kivd_ctl mode wireless
 # A scan on the emulated machine may miss a beacon: scan until the radio has seen all four
 # access points and both visible networks are in kivd's results.
 seen_all() {
+    kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json" || return 1
     [ "$(jq 'map(select(.ssid == "KivHome" or .ssid == "KivCafe")) | length' "$RADIO_WORK/scan.json")" -eq 2 ] || return 1
     ip netns exec device iw dev wlan0 scan dump > "$RADIO_WORK/scan-dump.txt"
     for bssid in "$home" "$hidden" "$cafe" "$corp"; do
         grep -qi "^BSS $bssid" "$RADIO_WORK/scan-dump.txt" || return 1
     done
 }
-deadline=$(( $(date +%s) + 150 ))
-until kivd_ctl --timeout 60 --json scan > "$RADIO_WORK/scan.json" && seen_all; do
-    [ "$(date +%s)" -lt "$deadline" ] || { echo "kivd-scan: not all four BSSs seen within 150 s"; exit 1; }
-done
-cat "$RADIO_WORK/scan.json"
-json_is "$RADIO_WORK/scan.json" 'map(.ssid) | sort | join(",")' KivCafe,KivHome
-json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivHome") | [.type, .channel, .frequency, .bssid] | join(" ")' "wpa_psk 6 2437 $home"
-json_is "$RADIO_WORK/scan.json" '.[] | select(.ssid == "KivCafe") | [.type, .channel, .frequency, .bssid] | join(" ")' "unsecured 11 2462 $cafe"
+wait_for 240 seen_all
+step "all four BSSs seen"
+json_is "$RADIO_WORK/scan.json" '[.[] | [.ssid, .type, .channel, .frequency, .bssid] | join(" ")] | sort | join(",")' \
+    "KivCafe unsecured 11 2462 $cafe,KivHome wpa_psk 6 2437 $home"
+"$KIV_BUILD_DIR/tests/radio/tst_radio_bss"
 kivd_stop
