@@ -14,8 +14,10 @@ QString WrongKeyDetector::update(const QVariantMap &properties)
         return QString();
 
     const QString state = properties.value(QStringLiteral("State")).toString();
-    const bool rejected = state == QLatin1String("disconnected") && m_state == QLatin1String("4way_handshake")
-                          && m_disconnectReason > 0 && !m_network.isEmpty();
+    // A busy supplicant batches its updates and may go from the handshake straight to scanning.
+    const bool leftHandshake = m_state == QLatin1String("4way_handshake") && state != m_state
+                               && state != QLatin1String("group_handshake") && state != QLatin1String("completed");
+    const bool rejected = leftHandshake && m_disconnectReason > 0 && !m_network.isEmpty();
     m_state = state;
     // A reason belongs to the disconnection it came with, never to a later one.
     if (state != QLatin1String("disconnected") || rejected)

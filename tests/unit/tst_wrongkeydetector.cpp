@@ -50,6 +50,8 @@ private slots:
             << handshakeUntil({reason(15), state("disconnected"), state("scanning"), state("inactive")}) << QStringList {Network};
         QTest::newRow("reason and state in one update")
             << handshakeUntil({QVariantMap {{"DisconnectReason", 15}, {"State", "disconnected"}}}) << QStringList {Network};
+        QTest::newRow("batched straight to scanning")
+            << handshakeUntil({QVariantMap {{"DisconnectReason", 15}, {"State", "scanning"}}}) << QStringList {Network};
         QTest::newRow("network cleared with the disconnection")
             << handshakeUntil({QVariantMap {{"CurrentNetwork", QVariant::fromValue(QDBusObjectPath("/"))}, {"DisconnectReason", 2}},
                                state("disconnected")})
