@@ -56,13 +56,6 @@ public:
         return n;
     }
 
-    // Milliseconds after its start at which the manager reported the n-th connection; -1 if none yet.
-    qint64 connectedAt(int n)
-    {
-        const QStringList events = reports().filter(QRegularExpression(QStringLiteral("^EVENT connected ")));
-        return events.size() >= n ? events.at(n - 1).section(QLatin1Char(' '), 2).toLongLong() : -1;
-    }
-
     bool connectedNow()
     {
         const int before = count(QStringLiteral("STATUS"));

@@ -1,9 +1,8 @@
 // Runs one AddressManager inside a sandbox device, with the real ip driver, netlink watcher and
 // resolver, driven by one command per line on standard input:
-//   dhcp | static IP NETMASK GATEWAY NAMESERVER DOMAIN | stop | status | delete
-// It reports on standard output, one line each: "EVENT connected <ms>" and "EVENT disconnected
-// <ms>" (milliseconds since the last start), "STATUS connected|disconnected" and
-// "DONE <command>" once a command has returned.
+//   dhcp | stop | status
+// It reports on standard output, one line each: "EVENT connected", "EVENT disconnected",
+// "STATUS connected|disconnected" and "DONE <command>" once a command has returned.
 
 #include "AddressManager.h"
 #include "KivCommon.h"
@@ -12,7 +11,6 @@
 #include "ResolvConf.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSocketNotifier>
 
 #include <cstdio>
@@ -30,13 +28,12 @@ public:
         KivCommon::connect(m_manager, SIGNAL(connected()), this, SLOT(on_manager_connected()));
         KivCommon::connect(m_manager, SIGNAL(disconnected()), this, SLOT(on_manager_disconnected()));
         KivCommon::connect(&m_input, SIGNAL(activated(int)), this, SLOT(on_input_activated()));
-        m_clock.start();
     }
     ~AddressDriver() override { delete m_manager; }
 
 private slots:
-    void on_manager_connected() { report("EVENT connected " + QByteArray::number(m_clock.elapsed())); }
-    void on_manager_disconnected() { report("EVENT disconnected " + QByteArray::number(m_clock.elapsed())); }
+    void on_manager_connected() { report("EVENT connected"); }
+    void on_manager_disconnected() { report("EVENT disconnected"); }
 
     void on_input_activated()
     {
@@ -62,20 +59,12 @@ private:
         if (command.isEmpty())
             return;
         const QString &verb = command.constFirst();
-        if (verb == QLatin1String("dhcp") && m_manager) {
-            m_clock.restart();
+        if (verb == QLatin1String("dhcp")) {
             m_manager->start(InterfaceConfiguration(m_interface.toString()));
-        } else if (verb == QLatin1String("static") && command.size() == 6 && m_manager) {
-            m_clock.restart();
-            m_manager->start(InterfaceConfiguration(m_interface.toString(), command.at(1), command.at(2),
-                                                    command.at(3), {command.at(4)}, {command.at(5)}));
-        } else if (verb == QLatin1String("stop") && m_manager) {
+        } else if (verb == QLatin1String("stop")) {
             m_manager->stop();
-        } else if (verb == QLatin1String("status") && m_manager) {
+        } else if (verb == QLatin1String("status")) {
             report(m_manager->isConnected() ? "STATUS connected" : "STATUS disconnected");
-        } else if (verb == QLatin1String("delete")) {
-            delete m_manager;
-            m_manager = nullptr;
         } else {
             report("ERROR " + command.join(QLatin1Char(' ')).toUtf8());
             return;
@@ -95,7 +84,6 @@ private:
     ResolvConf *m_resolvConf;
     AddressManager *m_manager;
     QSocketNotifier m_input;
-    QElapsedTimer m_clock;
     QByteArray m_pending;
 };
 

@@ -20,8 +20,9 @@ QString resolverFile(const QStringList &nameservers, const QString &search)
 // An AddressManager with real udhcpc, the installed helper script, avahi-autoipd, the ip driver,
 // the netlink watcher and the resolver file, on a sandbox device whose wired LAN serves DHCPv4 and router
 // advertisements and whose wireless LAN advertises another name server. The steps run in
-// order, each continuing from the state the previous one left. Static settings are applied end to
-// end in tst_manager_wired.
+// order, each continuing from the state the previous one left. Static settings, the link-local
+// fallback and the restart timing of killed clients run with the daemon in tst_manager_wired and
+// tst_manager_child_recovery.
 class TestAddressSystem : public QObject
 {
     Q_OBJECT
@@ -103,38 +104,6 @@ private slots:
         QCOMPARE(m_device.resolvConf(), resolverFile({}, QString()));
         QCOMPARE(m_device.count("EVENT disconnected"), 1);
         QVERIFY(!m_device.connectedNow());
-        QVERIFY(m_device.command("delete"));
-    }
-
-    // No DHCP server answers any more and IPv6 is off on eth0: after 24 s the real avahi-autoipd
-    // takes over and a new manager reports connected before any address exists.
-    void linkLocalDaemonTakesOverAfterTheFallbackTime()
-    {
-        QVERIFY(m_device.sandbox.configureLan(KivSandbox::Namespace::WiredLan, {"--dhcp", "off", "--ra", "off"}));
-        QVERIFY(m_device.writeSysctl("net/ipv6/conf/eth0/disable_ipv6", "1"));
-        QVERIFY(m_device.startDriver("eth0"));
-        QVERIFY(m_device.command("dhcp"));
-        QTRY_VERIFY(m_device.running("udhcpc"));
-        QVERIFY(m_device.waitUntil([&] { return m_device.count("EVENT connected") == 1; }, 60000));
-        // Only the lower bound is exact: a loaded machine may report late.
-        const qint64 connectedAt = m_device.connectedAt(1);
-        QVERIFY2(connectedAt >= 24000 && connectedAt < 40000, qPrintable(QString::number(connectedAt)));
-        QVERIFY(m_device.running("avahi-autoipd"));
-        QVERIFY(m_device.running("udhcpc"));
-
-        QTRY_VERIFY_WITH_TIMEOUT(m_device.addresses("eth0", "inet").size() == 1, 20000);
-        const QString linkLocal = m_device.addresses("eth0", "inet").constFirst();
-        QVERIFY2(QRegularExpression("^169\\.254\\.\\d+\\.\\d+/16 link$").match(linkLocal).hasMatch(),
-                 qPrintable(linkLocal));
-
-        // Stopping keeps the daemon; ending the manager ends it and the DHCP client.
-        QVERIFY(m_device.command("stop"));
-        QVERIFY(!m_device.running("udhcpc"));
-        QVERIFY(m_device.running("avahi-autoipd"));
-        QVERIFY(m_device.command("delete"));
-        QTRY_VERIFY(!m_device.running("avahi-autoipd"));
-        QCOMPARE(m_device.count("EVENT connected"), 1);
-        QCOMPARE(m_device.count("EVENT disconnected"), 1);
     }
 };
 
