@@ -32,30 +32,23 @@ const QStringList RaNameservers{QStringLiteral("fd00:50::53"), QStringLiteral("f
 const QStringList RaDomains{QStringLiteral("example.lan"), QStringLiteral("corp.example.com")};
 constexpr int LanTimeoutMs = 30000;
 
-// Runs a program in the device; a failure is printed and reported as false.
+// Runs a program in the device; whether it ran and succeeded.
 bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
 {
     QProcess process;
     process.start(program, arguments);
     const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    const QByteArray text = process.readAllStandardOutput();
     if (output)
-        *output = text;
-    if (!ok)
-        qWarning("%s %s failed: %s", qPrintable(program), qPrintable(arguments.join(' ')), process.readAllStandardError().constData());
+        *output = process.readAllStandardOutput();
     return ok;
 }
 
-bool ip(const QStringList &arguments)
-{
-    return run(QStringLiteral("ip"), arguments);
-}
+bool ip(const QStringList &arguments) { return run(QStringLiteral("ip"), arguments); }
 
 QJsonArray ipJson(const QStringList &arguments)
 {
     QByteArray output;
-    run(QStringLiteral("ip"), QStringList{QStringLiteral("-j")} + arguments, &output);
-    return QJsonDocument::fromJson(output).array();
+    return run(QStringLiteral("ip"), QStringList{QStringLiteral("-j")} + arguments, &output) ? QJsonDocument::fromJson(output).array() : QJsonArray();
 }
 
 // The kernel's addresses of one interface and family as sorted "address/prefix scope" texts,
@@ -75,19 +68,14 @@ QStringList kernelAddresses(const QString &interface, const QString &family = QS
     return texts;
 }
 
-// "up=U running=R" of the latest report for the interface.
-QString lastStatus(const QSignalSpy &spy, const QString &interface)
+// "up=U running=R" of eth0's latest report.
+QString lastStatus(const QSignalSpy &spy)
 {
     for (int i = spy.count() - 1; i >= 0; --i) {
-        if (spy.at(i).at(0).toByteArray() == interface.toUtf8())
+        if (spy.at(i).at(0).toByteArray() == "eth0")
             return QStringLiteral("up=%1 running=%2").arg(spy.at(i).at(1).toBool()).arg(spy.at(i).at(2).toBool());
     }
     return QString();
-}
-
-QString status(bool up, bool running)
-{
-    return QStringLiteral("up=%1 running=%2").arg(up).arg(running);
 }
 
 // The watcher's table in the form kernelAddresses() gives.
@@ -151,9 +139,8 @@ private:
     // A fresh veth pair without automatic IPv6 link-local addresses, existing before the watcher.
     static void addLocalPair()
     {
-        QVERIFY(ip({"link", "add", Local, "type", "veth", "peer", "name", Peer}));
-        QVERIFY(ip({"link", "set", Local, "addrgenmode", "none"}));
-        QVERIFY(ip({"link", "set", Peer, "addrgenmode", "none"}));
+        QVERIFY(ip({"link", "add", Local, "type", "veth", "peer", "name", Peer}) && ip({"link", "set", Local, "addrgenmode", "none"})
+                && ip({"link", "set", Peer, "addrgenmode", "none"}));
     }
 
 private slots:
@@ -218,13 +205,13 @@ private slots:
         NetlinkWatcher watcher;
         QSignalSpy spy(&watcher, &NetlinkWatcher::interfaceStatusChanged);
         QVERIFY(ip({"link", "set", Eth0, "up"}));
-        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, false));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
         QVERIFY(SandboxDeviceTest::plug(Eth0));
-        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, true));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=1"));
         QVERIFY(SandboxDeviceTest::unplug(Eth0));
-        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, false));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
         QVERIFY(ip({"link", "set", Eth0, "down"}));
-        QTRY_COMPARE(lastStatus(spy, Eth0), status(false, false));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=0 running=0"));
     }
 
     void lowerUpWithoutOperationalUpIsNotRunning()
@@ -240,11 +227,11 @@ private slots:
         // Once the marker address is reported, every earlier report of eth0 has been handled.
         QVERIFY(ip({"addr", "add", "10.77.0.1/32", "dev", Local}));
         QTRY_COMPARE(addresses.count(), 1);
-        QCOMPARE(lastStatus(spy, Eth0), status(true, false));
+        QCOMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
         // Back in the default mode the next carrier change makes the link operational.
         QVERIFY(ip({"link", "set", Eth0, "mode", "default"}));
         QVERIFY(SandboxDeviceTest::unplug(Eth0) && SandboxDeviceTest::plug(Eth0));
-        QTRY_COMPARE(lastStatus(spy, Eth0), status(true, true));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=1"));
     }
 
     // The pair exists before the watcher starts: its link is known from the initial link walk.
@@ -376,7 +363,6 @@ private slots:
         QCOMPARE(contentOf("/etc/resolv.conf"), ConfigFileWriter::Header.toUtf8());
         QCOMPARE(connected.count(), 1);
         QCOMPARE(disconnected.count(), 1);
-        QVERIFY(ip({"link", "set", "wlan0", "down"}));
     }
 };
 
