@@ -2,7 +2,6 @@
 
 #include "NetworkDriver.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -42,12 +41,7 @@ public:
 private:
     static QString familyText(AddressFamily family)
     {
-        switch (family) {
-        case AddressFamily::Ipv4: return QStringLiteral("ipv4");
-        case AddressFamily::Ipv6: return QStringLiteral("ipv6");
-        case AddressFamily::Both: return QStringLiteral("both");
-        }
-        return QString();
+        return family == AddressFamily::Ipv4 ? QStringLiteral("ipv4") : family == AddressFamily::Ipv6 ? QStringLiteral("ipv6") : QStringLiteral("both");
     }
 };
 
@@ -132,20 +126,4 @@ inline int run(const QString &program, const QStringList &arguments, QByteArray 
     if (output)
         *output = process.readAll();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-// Lays a writable layer over a system directory in this private mount namespace, so that files
-// can be put there (the helper script, a stand-in DHCP client) without touching the machine.
-inline bool overlayDirectory(const QString &directory, const QString &scratch)
-{
-    if (!inPrivateNamespaces())
-        return false;
-    const QString upper = scratch + QStringLiteral("/upper");
-    const QString work = scratch + QStringLiteral("/work");
-    if (!QDir().mkpath(upper) || !QDir().mkpath(work))
-        return false;
-    return run(QStringLiteral("mount"),
-               {QStringLiteral("-t"), QStringLiteral("overlay"), QStringLiteral("overlay"), QStringLiteral("-o"),
-                QStringLiteral("lowerdir=%1,upperdir=%2,workdir=%3").arg(directory, upper, work), directory})
-        == 0;
 }

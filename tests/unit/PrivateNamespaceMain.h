@@ -18,9 +18,7 @@
             qputenv("KIV_OUTER_NAMESPACES", ownNamespaces().toUtf8());                                   \
             const QByteArray self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe")).toLocal8Bit(); \
             std::vector<char *> arguments{const_cast<char *>("unshare"), const_cast<char *>("--net"),    \
-                                          const_cast<char *>("--mount"),                                   \
-                                          const_cast<char *>("--propagation"),                            \
-                                          const_cast<char *>("private"), const_cast<char *>(self.data())}; \
+                const_cast<char *>("--mount"), const_cast<char *>("--propagation"), const_cast<char *>("private"), const_cast<char *>(self.data())}; \
             for (int i = 1; i < argc; ++i)                                                                \
                 arguments.push_back(argv[i]);                                                             \
             arguments.push_back(nullptr);                                                                 \
