@@ -122,10 +122,19 @@ class WorldDriver : public RecordingDriver
 {
 public:
     explicit WorldDriver(Device &device) : m_device(device) {}
-    void linkUp(const InterfaceName &interface) override;
-    void linkDown(const InterfaceName &interface) override;
+    void linkUp(const InterfaceName &interface) override
+    {
+        RecordingDriver::linkUp(interface);
+        setEth(interface, true);
+    }
+    void linkDown(const InterfaceName &interface) override
+    {
+        RecordingDriver::linkDown(interface);
+        setEth(interface, false);
+    }
 
 private:
+    void setEth(const InterfaceName &interface, bool up);
     Device &m_device;
 };
 
@@ -164,14 +173,12 @@ public:
         interruptWps();
         networks = set;
         phase = set.isEmpty() ? Idle : Configuring;
-        m_wpsLimit.stop();
         return true;
     }
     bool disable() override
     {
         interruptWps();
         phase = Idle;
-        m_wpsLimit.stop();
         return true;
     }
     bool wpsPbc() override { return startWps(); }
@@ -498,7 +505,12 @@ public:
             supplicant->scanPending = false;
             emit supplicant->scanResults({});
             break;
-        case Time: fire(nextTimer()); break;
+        case Time: {
+            QTimer *timer = nextTimer();
+            timer->stop();
+            QMetaObject::invokeMethod(timer, "timeout");
+            break;
+        }
         case EventCount: break;
         }
         if (step & Batched) {
@@ -537,11 +549,6 @@ public:
                 next = timer;
         }
         return next;
-    }
-    static void fire(QTimer *timer)
-    {
-        timer->stop();
-        QMetaObject::invokeMethod(timer, "timeout");
     }
 
     // Lets the world finish what it would by itself: reports read, the access point joined, leases
@@ -596,18 +603,14 @@ public:
                    || in(machine, "WiredNoInterfaceDisabled") || in(machine, "WirelessDisabled")
                    || in(machine, "WirelessInterfaceDownDisabled");
         };
-        const bool wiredActivated = m.contains("WiredIpsetupState") || m.contains("WiredConnectedState");
-        const bool wiredUsed = wiredActivated || m.contains("WiredWaitingState");
-        const bool wirelessActivated = m.contains("WirelessIpsetupState") || m.contains("WirelessConnectedState");
-        const bool wirelessUsed = wirelessActivated || m.contains("WirelessWaitingState");
-        if (wiredActivated && in(wired->stateMachine(), "WiredWaitingInterfaceRunning"))
-            violations << QStringLiteral("wired waits for an activation the mode machine gave");
-        if (wiredUsed && disabled(wired->stateMachine()))
-            violations << QStringLiteral("wired is disabled while the mode machine uses it");
-        if (wirelessActivated && in(wireless->stateMachine(), "WirelessWaitingInterfaceRunning"))
-            violations << QStringLiteral("wireless waits for an activation the mode machine gave");
-        if (wirelessUsed && disabled(wireless->stateMachine()))
-            violations << QStringLiteral("wireless is disabled while the mode machine uses it");
+        for (const auto &[name, machine] : {std::pair{QStringLiteral("Wired"), wired->stateMachine()},
+                                            {QStringLiteral("Wireless"), wireless->stateMachine()}}) {
+            const bool activated = m.contains(name + "IpsetupState") || m.contains(name + "ConnectedState");
+            if (activated && in(machine, qPrintable(name + "WaitingInterfaceRunning")))
+                violations << name.toLower() + " waits for an activation the mode machine gave";
+            if ((activated || m.contains(name + "WaitingState")) && disabled(machine))
+                violations << name.toLower() + " is disabled while the mode machine uses it";
+        }
     }
 
     QByteArray signature() const
@@ -686,21 +689,11 @@ private:
     }
 };
 
-void WorldDriver::linkUp(const InterfaceName &interface)
+void WorldDriver::setEth(const InterfaceName &interface, bool up)
 {
-    RecordingDriver::linkUp(interface);
     if (interface.toString() == Eth && m_device.world.ethPresent) {
-        m_device.world.ethUp = true;
-        m_device.report(Eth, true, m_device.ethRunning());
-    }
-}
-
-void WorldDriver::linkDown(const InterfaceName &interface)
-{
-    RecordingDriver::linkDown(interface);
-    if (interface.toString() == Eth && m_device.world.ethPresent) {
-        m_device.world.ethUp = false;
-        m_device.report(Eth, false, false);
+        m_device.world.ethUp = up;
+        m_device.report(Eth, up, m_device.ethRunning());
     }
 }
 

