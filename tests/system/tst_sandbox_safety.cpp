@@ -34,11 +34,6 @@ bool running(qint64 pid)
     return end > 0 && stat.size() > end + 2 && stat.at(end + 2) != 'Z';
 }
 
-QString sandboxDir(const QString &name)
-{
-    return QStringLiteral("/run/kiv-sandbox/") + name;
-}
-
 qint64 pidIn(const QString &file)
 {
     return readFile(file).split(' ').first().trimmed().toLongLong();
@@ -48,11 +43,9 @@ qint64 pidIn(const QString &file)
 QStringList leftovers(const QString &name, const QList<qint64> &pids)
 {
     QStringList left;
-    for (const QByteArray &line : KivSandbox::run(QStringLiteral("ip"), {"netns", "list"}).output.split('\n')) {
-        if (line.startsWith(name.toUtf8()))
-            left << QStringLiteral("namespace ") + QString::fromUtf8(line);
-    }
-    if (QFile::exists(sandboxDir(name)))
+    if (KivSandbox::run(QStringLiteral("ip"), {"netns", "list"}).output.contains(name.toUtf8()))
+        left << QStringLiteral("namespaces");
+    if (QFile::exists(QStringLiteral("/run/kiv-sandbox/") + name))
         left << QStringLiteral("directory");
     if (readFile(QStringLiteral("/proc/self/mountinfo")).contains(name.toUtf8()))
         left << QStringLiteral("mount");
@@ -123,10 +116,10 @@ private slots:
         owner.start(QStringLiteral("sleep"), {"300"});
         QVERIFY(owner.waitForStarted());
         const QString tool = KivSandbox::toolPath();
-        const KivSandbox::Result up = KivSandbox::run(tool, {"up", "--owner", QString::number(owner.processId())});
+        const KivSandbox::Result up = KivSandbox::run(tool, {"up", "--owner", QString::number(owner.processId())}, 60000);
         QVERIFY2(up.ok(), up.output.constData());
         const QString name = QString::fromUtf8(up.output.trimmed()).section('\n', -1);
-        const QString dir = sandboxDir(name);
+        const QString dir = QStringLiteral("/run/kiv-sandbox/") + name;
         QVERIFY(KivSandbox::run(tool, {"exec", name, "--detach", dir + "/tmp/sleeper.pid", "--", "sleep", "300"}).ok());
         QVERIFY(KivSandbox::run(tool, {"exec", name, "--", "iw", "phy", "phy0", "interface", "add", "uap0", "type", "__ap"}).ok());
         QList<qint64> pids{pidIn(dir + "/tmp/sleeper.pid")};
