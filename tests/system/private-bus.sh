@@ -17,9 +17,7 @@ if [ "$$" -ne 1 ]; then
 fi
 # Whatever the caller set up, the mounts below go into a mount namespace of our own.
 if [ -z "${KIV_PRIVATE_MOUNTS:-}" ]; then
-    if [ -n "$with_wpa" ]; then
-        set -- --wpa-supplicant "$@"
-    fi
+    [ -z "$with_wpa" ] || set -- --wpa-supplicant "$@"
     KIV_PRIVATE_MOUNTS=1 exec unshare --mount --propagation private sh "$0" "$@"
 fi
 if [ -n "$with_wpa" ] && ip -o link show | grep -qv ': lo:'; then
@@ -35,15 +33,9 @@ pids=""
 
 cleanup() {
     status=$?
-    for pid in $pids; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in $pids; do
-        wait "$pid" 2>/dev/null || true
-    done
-    if [ -n "$with_wpa" ]; then
-        ip link del kivsup0 2>/dev/null || true
-    fi
+    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
+    [ -z "$with_wpa" ] || ip link del kivsup0 2>/dev/null || true
     umount "$dir" 2>/dev/null || true
     rmdir "$dir" 2>/dev/null || true
     exit "$status"

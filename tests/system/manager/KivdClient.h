@@ -24,35 +24,21 @@ public:
 
     // Subscribes to every daemon signal from any sender, so a Started sent right after the
     // name appears is not missed; call before the daemon starts.
-    bool subscribe()
-    {
-        QDBusConnection bus = m_sandbox->bus();
-        for (const char *signal : {"Started", "Connected", "Disconnected", "Disconnecting", "Error", "AuthError",
-                                   "CableStatus", "WpsCredentials", "WpsError", "ScanResults", "AddressesChanged",
-                                   "InterfaceStatusChanged", "StationConnected", "StationDisconnected"}) {
-            if (!bus.connect(QString(), Path, Service, QLatin1String(signal), this, SLOT(record(QDBusMessage))))
-                return false;
-        }
-        return true;
-    }
+    bool subscribe() { return m_sandbox->bus().connect(QString(), Path, Service, QString(), this, SLOT(record(QDBusMessage))); }
 
     // Starts the daemon in the sandbox and waits for its Started signal. With KIV_KIVD_UNIT naming
     // a unit file, the daemon runs under setpriv with only that unit's capability bounding set.
     bool startKivd(const QStringList &arguments = {QStringLiteral("-d")})
     {
+        m_log.clear();
         const QString unit = qEnvironmentVariable("KIV_KIVD_UNIT");
-        if (unit.isEmpty()) {
-            m_kivd = m_sandbox->startKivd(arguments, Patience);
-        } else {
-            const QStringList launcher = unitLauncher(unit);
-            if (launcher.isEmpty())
-                return false;
-            m_kivd = m_sandbox->startAndWaitForBusName(launcher.first(),
-                                                       launcher.mid(1) + QStringList{KivSandbox::kivdPath()} + arguments,
-                                                       Service, Patience);
-            if (m_kivd && !runsLikeLauncher(launcher))
-                return false;
-        }
+        const QStringList launcher = unit.isEmpty() ? QStringList() : unitLauncher(unit);
+        if (!unit.isEmpty() && launcher.isEmpty())
+            return false;
+        const QStringList command = launcher + QStringList{KivSandbox::kivdPath()} + arguments;
+        m_kivd = m_sandbox->start(command.first(), command.mid(1), Service, Patience);
+        if (m_kivd && !launcher.isEmpty() && !runsLikeLauncher(launcher))
+            return false;
         return m_kivd && awaitEvent(QStringLiteral("Started"));
     }
     // setpriv with the unit's CapabilityBoundingSet= and NoNewPrivileges=; empty when the unit has no bounding set.
@@ -68,9 +54,8 @@ public:
             if (line.startsWith(QLatin1String("CapabilityBoundingSet="))) {
                 for (const QString &name : line.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
                     capabilities << QLatin1Char('+') + name.toLower().remove(QLatin1String("cap_"));
-            } else if (line == QLatin1String("NoNewPrivileges=yes") || line == QLatin1String("NoNewPrivileges=true")) {
-                noNewPrivileges = true;
             }
+            noNewPrivileges |= line == QLatin1String("NoNewPrivileges=yes") || line == QLatin1String("NoNewPrivileges=true");
         }
         if (capabilities.isEmpty())
             return {};
@@ -84,14 +69,13 @@ public:
     bool runsLikeLauncher(const QStringList &launcher)
     {
         const QString status = QStringLiteral("grep -E '^(CapBnd|NoNewPrivs)' /proc/%1/status");
-        const KivSandbox::Result expected = m_sandbox->exec(launcher + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), status.arg(QStringLiteral("self"))});
-        const KivSandbox::Result actual = m_sandbox->exec({QStringLiteral("sh"), QStringLiteral("-c"), status.arg(QStringLiteral("$(pidof kivd)"))});
+        const KivSandbox::Result expected = m_sandbox->exec(launcher + QStringList{"sh", "-c", status.arg("self")});
+        const KivSandbox::Result actual = m_sandbox->exec({"sh", "-c", status.arg("$(pidof kivd)")});
         if (expected.exitCode == 0 && expected.output == actual.output)
             return true;
         qWarning("kivd runs with\n%s\nexpected\n%s", actual.output.constData(), expected.output.constData());
         return false;
     }
-    QProcess *kivd() const { return m_kivd; }
     // Stops the daemon, if it was started; for cleanupTestCase().
     void stopKivd()
     {
@@ -101,8 +85,11 @@ public:
     // Shows the end of the daemon's log after a failed test function; for cleanup().
     void showLogAfterFailure()
     {
-        if (QTest::currentTestFailed())
-            printLogTail();
+        if (!QTest::currentTestFailed())
+            return;
+        const QList<QByteArray> all = log().split('\n');
+        for (const QByteArray &line : all.mid(qMax(0, all.size() - 80)))
+            qInfo("kivd| %s", line.constData());
     }
 
     // Starts the simulated supplicant with this scenario on the sandbox bus. It runs under its own
@@ -113,8 +100,16 @@ public:
         if (!file.open(QIODevice::WriteOnly) || file.write(scenario) != scenario.size())
             return false;
         file.close();
-        return m_sandbox->startAndWaitForBusName(program, {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
-                                                 QStringLiteral("fi.w1.wpa_supplicant1"));
+        return m_sandbox->start(program, {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
+                                QStringLiteral("fi.w1.wpa_supplicant1"));
+    }
+    // A call to the simulated supplicant's control interface.
+    QDBusMessage simulator(const QString &method, const QVariantList &arguments)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"),
+                                                           QStringLiteral("com.tarvel.kivsim.Control"), method);
+        call.setArguments(arguments);
+        return m_sandbox->bus().call(call);
     }
 
     // Events are handled while waiting: the daemon blocks once its log fills the pipe to this process.
@@ -129,6 +124,7 @@ public:
     {
         return call(member, arguments).type() == QDBusMessage::ReplyMessage;
     }
+    bool setMode(const QString &mode) { return command(QStringLiteral("SetNormalMode"), {mode}); }
     QVariant property(const QString &name)
     {
         const QDBusMessage reply = call(QStringLiteral("Get"), {Service, name}, Properties);
@@ -144,6 +140,13 @@ public:
     {
         return toMap(call(QStringLiteral("InterfaceDetails"), {interface}).arguments().value(0));
     }
+    // The interface's IPv4 addresses as "ip addr" shows them in the device.
+    QByteArray ipv4(const QString &interface)
+    {
+        return m_sandbox->exec({QStringLiteral("ip"), QStringLiteral("-4"), QStringLiteral("addr"), QStringLiteral("show"),
+                                QStringLiteral("dev"), interface})
+            .output;
+    }
 
     static QVariantMap toMap(const QVariant &value)
     {
@@ -152,7 +155,7 @@ public:
         return value.toMap();
     }
 
-    // "Member arg arg" per signal; map arguments are kept in messages().
+    // "Member arg arg" per signal; map arguments are left out.
     QStringList events() const { return m_events; }
     // Signals the daemon sent before this call may still wait in the event queue: they are
     // taken too, so the next events are only those that follow.
@@ -163,16 +166,6 @@ public:
         m_events.clear();
         return taken;
     }
-    QList<QDBusMessage> messages(const QString &member) const
-    {
-        QList<QDBusMessage> found;
-        for (const QDBusMessage &message : m_messages) {
-            if (message.member() == member)
-                found << message;
-        }
-        return found;
-    }
-    void clearMessages() { m_messages.clear(); }
 
     // Waits for a signal, then for a reply the daemon sends after everything emitted before.
     bool awaitEvent(const QString &event, int timeoutMs = Patience)
@@ -202,13 +195,6 @@ public:
         return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
     }
     int logCount(const QByteArray &text) { return log().count(text); }
-    // After a failed test function: the daemon's last lines, for the test's output.
-    void printLogTail(int lines = 80)
-    {
-        const QList<QByteArray> all = log().split('\n');
-        for (const QByteArray &line : all.mid(qMax(0, all.size() - lines)))
-            qInfo("kivd| %s", line.constData());
-    }
 
     static inline const QString Service = QStringLiteral("com.tarvel.kiv");
     static inline const QString Path = QStringLiteral("/com/tarvel/kiv");
@@ -223,7 +209,6 @@ public slots:
                 parts << argument.toString();
         }
         m_events << parts.join(QLatin1Char(' '));
-        m_messages << message;
     }
 
 private:
@@ -231,5 +216,4 @@ private:
     QProcess *m_kivd = nullptr;
     QByteArray m_log;
     QStringList m_events;
-    QList<QDBusMessage> m_messages;
 };

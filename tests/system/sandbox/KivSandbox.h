@@ -28,8 +28,8 @@ public:
         bool ok() const { return exitCode == 0; }
     };
 
-    explicit KivSandbox(QObject *parent = nullptr);
-    ~KivSandbox() override;
+    explicit KivSandbox(QObject *parent = nullptr) : QObject(parent) {}
+    ~KivSandbox() override { down(); }
 
     // Creates the sandbox; options are those of "kiv-sandbox up" (for example "--no-dhcp").
     bool up(const QStringList &options = {});
@@ -40,52 +40,57 @@ public:
     QString name() const { return m_name; }
     QString dir() const { return m_dir; }
     QString netns(Namespace ns) const;
-    QString busAddress() const;
     // The private system bus, as seen from the test process.
     QDBusConnection bus();
-    // Where a file of the device's /tmp, /etc/resolv.conf or /sys/module lives on the host; empty otherwise.
+    // Where a file of the device's /tmp or its /etc/resolv.conf lives on the host; empty otherwise.
     QString hostPath(const QString &devicePath) const;
 
     // Starts a program inside the device; the sandbox owns the process and stops it at down().
-    QProcess *start(const QString &program, const QStringList &arguments = {});
-    // start() and waitForBusName(); nullptr (process stopped) when the name does not appear.
-    QProcess *startAndWaitForBusName(const QString &program, const QStringList &arguments, const QString &busName,
-                                     int timeoutMs = 10000);
-    // Waits for an owner of busName on the sandbox bus; gives up early when process ends.
-    bool waitForBusName(const QString &busName, int timeoutMs = 10000, QProcess *process = nullptr);
+    // With a busName, waits until it is owned on the sandbox bus; nullptr (process stopped) when not.
+    QProcess *start(const QString &program, const QStringList &arguments = {}, const QString &busName = {},
+                    int timeoutMs = 10000);
     // Starts this build's kivd inside the device and waits for "com.tarvel.kiv" on the sandbox bus.
-    QProcess *startKivd(const QStringList &arguments = {}, int timeoutMs = 10000);
+    QProcess *startKivd(const QStringList &arguments = {}, int timeoutMs = 10000)
+    {
+        return start(kivdPath(), arguments, QStringLiteral("com.tarvel.kiv"), timeoutMs);
+    }
     // SIGTERM, then SIGKILL after timeoutMs; true when the process ended after SIGTERM.
     bool stop(QProcess *process, int timeoutMs = 10000);
 
-    // Runs a command to its end inside the device, or inside one of the peer namespaces.
+    // Runs a command to its end inside the device.
     Result exec(const QStringList &command, int timeoutMs = 30000);
-    Result execIn(Namespace ns, const QStringList &command, int timeoutMs = 30000);
     // Runs "kiv-sandbox <command> <name> <arguments...>".
     Result tool(const QString &command, const QStringList &arguments = {}, int timeoutMs = 30000);
 
-    bool plug(const QString &interface = QStringLiteral("eth0"));
-    bool unplug(const QString &interface = QStringLiteral("eth0"));
+    bool plug(const QString &interface = QStringLiteral("eth0")) { return tool(QStringLiteral("plug"), {interface}).ok(); }
+    bool unplug(const QString &interface = QStringLiteral("eth0")) { return tool(QStringLiteral("unplug"), {interface}).ok(); }
     // Changes what the LAN's dnsmasq hands out ("kiv-sandbox lan" options) and restarts it.
-    bool configureLan(Namespace lan, const QStringList &options);
-    // The sandbox's station joins or leaves the access point on apInterface; returns its MAC or empty.
-    QString stationJoin(const QString &apInterface = QStringLiteral("uap0"), const QString &mac = {});
-    QString stationLeave(const QString &apInterface = QStringLiteral("uap0"), const QString &mac = {});
-    // A driver parameter file at /sys/module/<path> in the device, e.g. "mwifiex/parameters/drcs".
-    bool setModuleParameter(const QString &path, const QString &value);
-    // Runs the simulated wpa_supplicant (this build's tools/kiv-sim-supplicant unless program is
-    // given) in the device under the name wpa_supplicant and waits for its bus name.
-    bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {}, const QString &program = {});
+    bool configureLan(Namespace lan, const QStringList &options)
+    {
+        return tool(QStringLiteral("lan"), QStringList{lan == Namespace::WiredLan ? QStringLiteral("wired") : QStringLiteral("wifi")} + options).ok();
+    }
+    // The sandbox's station joins or leaves the access point on uap0; returns its MAC or empty.
+    QString stationJoin() { return station(QStringLiteral("join")); }
+    QString stationLeave() { return station(QStringLiteral("leave")); }
+    // Runs this build's simulated wpa_supplicant in the device under the name wpa_supplicant and
+    // waits for its bus name.
+    bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {})
+    {
+        return tool(QStringLiteral("start-supplicant"), QStringList{scenarioFile, QStringLiteral("--")} + arguments, 60000).ok();
+    }
 
     static QString toolPath();
     static QString kivdPath();
-    // Directory of the sandbox's programs (kiv-bus-probe, the doubles) and of its scripts.
+    // Directory of the sandbox's programs: kiv-sandbox-ns and the doubles.
     static QString programDir();
-    static QString scriptDir();
     static Result run(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
 
 private:
-    QString stationCommand(const QString &action, const QString &apInterface, const QString &mac);
+    QString station(const QString &action)
+    {
+        const Result result = tool(QStringLiteral("station"), {action});
+        return result.ok() ? QString::fromUtf8(result.output).trimmed() : QString();
+    }
 
     QString m_name;
     QString m_dir;

@@ -15,52 +15,40 @@ namespace {
 // Set by the run on the machine for the run inside: the name of the sandbox it created.
 const char *const SandboxVariable = "KIV_SANDBOX_DEVICE_TEST";
 
-void forwardOutput(QProcess *process)
+int fail(const char *program, const char *what, const KivSandbox &sandbox)
 {
-    const QByteArray output = process->readAll();
-    std::fwrite(output.constData(), 1, std::size_t(output.size()), stdout);
-    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s %s: %s\n", program, what, qPrintable(sandbox.name()), qPrintable(sandbox.lastError()));
+    return 1;
 }
 
 int runOnMachine(int argc, char **argv, const Setup &setup)
 {
     KivSandbox sandbox;
-    if (!sandbox.up(setup.upOptions)) {
-        std::fprintf(stderr, "%s: cannot create a sandbox: %s\n", argv[0], qPrintable(sandbox.lastError()));
-        return 1;
-    }
-    if (setup.prepare && !setup.prepare(sandbox)) {
-        std::fprintf(stderr, "%s: cannot prepare sandbox %s: %s\n", argv[0], qPrintable(sandbox.name()),
-                     qPrintable(sandbox.lastError()));
-        return 1;
-    }
+    if (!sandbox.up(setup.upOptions))
+        return fail(argv[0], "cannot create a sandbox", sandbox);
+    if (setup.prepare && !setup.prepare(sandbox))
+        return fail(argv[0], "cannot prepare sandbox", sandbox);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     qputenv(SandboxVariable, sandbox.name().toUtf8());
     QProcess *run = sandbox.start(QCoreApplication::applicationFilePath(), arguments);
     qunsetenv(SandboxVariable);
-    if (!run) {
-        std::fprintf(stderr, "%s: cannot start inside sandbox %s: %s\n", argv[0], qPrintable(sandbox.name()),
-                     qPrintable(sandbox.lastError()));
-        return 1;
-    }
-    QObject::connect(run, &QProcess::readyRead, [run] { forwardOutput(run); });
+    if (!run)
+        return fail(argv[0], "cannot start inside sandbox", sandbox);
+    const auto forward = [run] {
+        const QByteArray output = run->readAll();
+        std::fwrite(output.constData(), 1, std::size_t(output.size()), stdout);
+        std::fflush(stdout);
+    };
+    QObject::connect(run, &QProcess::readyRead, forward);
     QEventLoop loop;
     QObject::connect(run, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
     if (run->state() != QProcess::NotRunning)
         loop.exec();
-    forwardOutput(run);
-    int code = run->exitCode();
-    if (run->exitStatus() != QProcess::NormalExit) {
-        std::fprintf(stderr, "%s: crashed inside sandbox %s\n", argv[0], qPrintable(sandbox.name()));
-        code = 1;
-    }
-    if (!sandbox.down()) {
-        std::fprintf(stderr, "%s: removing the sandbox failed: %s\n", argv[0], qPrintable(sandbox.lastError()));
-        code = code ? code : 1;
-    }
-    return code;
+    forward();
+    const int code = run->exitStatus() == QProcess::NormalExit ? run->exitCode() : fail(argv[0], "crashed inside sandbox", sandbox);
+    return sandbox.down() ? code : fail(argv[0], "removing the sandbox failed", sandbox);
 }
 
 int runInDevice(int argc, char **argv, const std::function<int(int, char **)> &runTests)
@@ -69,11 +57,10 @@ int runInDevice(int argc, char **argv, const std::function<int(int, char **)> &r
     const QString expected = QStringLiteral("/run/kiv-sandbox/") + qEnvironmentVariable(SandboxVariable);
     if (refusal.isEmpty() && sandboxDir() != expected)
         refusal = QStringLiteral("not in the device of ") + expected;
-    if (!refusal.isEmpty()) {
-        std::fprintf(stderr, "%s: refusing to run: %s\n", argv[0], qPrintable(refusal));
-        return 1;
-    }
-    return runTests(argc, argv);
+    if (refusal.isEmpty())
+        return runTests(argc, argv);
+    std::fprintf(stderr, "%s: refusing to run: %s\n", argv[0], qPrintable(refusal));
+    return 1;
 }
 
 } // namespace
