@@ -1,5 +1,5 @@
 // Registration of the control interface on a private dbus-daemon acting as the system bus; the
-// relayed signals and properties are the system tests' (tst_manager_wired, tst_manager_wireless).
+// relayed signals and properties are the system tests' (tst_manager_system).
 #include "ControlInterface.h"
 #include "LogExpect.h"
 #include "LogHandler.h"
