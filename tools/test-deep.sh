@@ -3,10 +3,11 @@
 #   1. the unit and system labels built with ASan, UBSan and LeakSanitizer (build-asan/);
 #   2. the tests that touch the supplicant worker thread built with ThreadSanitizer (build-tsan/);
 #   3. the churn soak bench/churn_soak.sh against a plain build with the benchmarks (build-bench/);
-#   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (30).
+#   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (30);
+#   and, only when asked for by name, the convergence explorer's search to 6 events (build-bench/).
 # Builds go through ccache when it is installed, so a second run rebuilds only what changed.
 # Ends with a table of each part's time and result, and the executions of every fuzz target.
-# Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz; default all).
+# Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz explorer; default all but explorer).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -90,15 +91,9 @@ ctest_in()
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
 
-# The explorer's search is the same in every build; a shallow one checks it for memory errors.
-ctest_shallow()
-{
-    (export KIV_EXPLORER_BOUND=3 KIV_EXPLORER_WALKS=10; ctest_in "$@")
-}
-
 if wanted asan; then
     step asan-build "ASan+UBSan+LSan" configure build-asan "" -DKIV_SANITIZE=ON
-    step asan-unit "label unit" ctest_shallow build-asan -L unit
+    step asan-unit "label unit" ctest_in build-asan -L unit
     step asan-system "label system" ctest_in build-asan -L system
 fi
 
@@ -115,6 +110,13 @@ elif [ -f bench/churn_soak.sh ]; then
     step churn-soak "bench/churn_soak.sh" sh bench/churn_soak.sh "$root/build-bench"
 else
     row churn-soak 0 skip "bench/churn_soak.sh not present"
+fi
+
+# The convergence explorer at its full bound (ctest explores a shorter one).
+if wanted explorer; then
+    step explorer-build "plain" configure build-bench tst_convergence -DKIV_BENCHMARKS=ON
+    step explorer "every sequence up to 6 events" env KIV_EXPLORER_BOUND=6 QTEST_FUNCTION_TIMEOUT=3600000 \
+        build-bench/tests/unit/tst_convergence
 fi
 
 if wanted fuzz; then
