@@ -77,10 +77,8 @@ private:
 // An address manager over two fake families.
 struct Composed : AddressManager
 {
-    explicit Composed(QStringList *log)
-        : AddressManager(Kivtest0, nullptr, {ipv4 = new FakeFamily("ipv4", log), ipv6 = new FakeFamily("ipv6", log)}, nullptr)
-    {
-    }
+    explicit Composed(QStringList *log) : Composed(new FakeFamily("ipv4", log), new FakeFamily("ipv6", log)) {}
+    Composed(FakeFamily *v4, FakeFamily *v6) : AddressManager(Kivtest0, nullptr, {v4, v6}, nullptr), ipv4(v4), ipv6(v6) {}
     FakeFamily *ipv4;
     FakeFamily *ipv6;
 };
