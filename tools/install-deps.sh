@@ -3,7 +3,7 @@
 set -eu
 
 PACKAGES="
-build-essential cmake pkg-config
+build-essential cmake ninja-build pkg-config
 qtbase5-dev qtbase5-dev-tools
 libnl-3-dev libnl-route-3-dev libudev-dev
 clang libclang-rt-14-dev

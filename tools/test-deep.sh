@@ -4,10 +4,11 @@
 #   2. the tests that touch the supplicant worker thread built with ThreadSanitizer (build-tsan/);
 #   3. the churn soak bench/churn_soak.sh against a plain build with the benchmarks (build-bench/);
 #   4. a short libFuzzer pass of every fuzz target (build-fuzz/, clang), FUZZ_SECONDS each (30);
+#   5. every radio scenario in one guest boot (build-bench/; ctest runs only the connection one);
 #   and, only when asked for by name, the convergence explorer's search to 6 events (build-bench/).
 # Builds go through ccache when it is installed, so a second run rebuilds only what changed.
 # Ends with a table of each part's time and result, and the executions of every fuzz target.
-# Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz explorer; default all but explorer).
+# Exit status 0 only when every part passed. Arguments pick parts (asan tsan soak fuzz radio explorer; default all but explorer).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,7 +20,7 @@ mkdir -p "$logs"
 table=$logs/table
 failed=0
 started=$(date +%s)
-parts=${*:-asan tsan soak fuzz}
+parts=${*:-asan tsan soak fuzz radio}
 wanted() { case " $parts " in *" $1 "*) return 0 ;; esac; return 1; }
 
 # Tests that run supplicant code on its worker thread, or the daemon in wireless mode.
@@ -117,6 +118,11 @@ if wanted explorer; then
     step explorer-build "plain" configure build-bench tst_convergence -DKIV_BENCHMARKS=ON
     step explorer "every sequence up to 6 events" env KIV_EXPLORER_BOUND=6 QTEST_FUNCTION_TIMEOUT=3600000 \
         build-bench/tests/unit/tst_convergence
+fi
+
+if wanted radio; then
+    step radio-build "plain" configure build-bench "" -DKIV_BENCHMARKS=ON
+    step radio "every scenario, one guest" ctest_in build-bench -L '^radio-all$'
 fi
 
 if wanted fuzz; then

@@ -12,8 +12,6 @@
 
 namespace {
 
-const QString supplicantService = QStringLiteral("fi.w1.wpa_supplicant1");
-
 QStringList keyManagement(const QVariant &element)
 {
     return NetworkTypes::variantToMap(element).value(QStringLiteral("KeyMgmt")).toStringList();
@@ -23,10 +21,10 @@ QStringList keyManagement(const QVariant &element)
 
 BssMonitor::BssMonitor(const QDBusObjectPath &path)
     : m_path(path)
-    , m_bss(new FiW1WpaSupplicant1Bss(supplicantService, path.path(), QDBusConnection::systemBus(), this))
+    , m_bss(new FiW1WpaSupplicant1Bss(WpaSupplicantTypes::service, path.path(), QDBusConnection::systemBus(), this))
 {
     // One GetAll instead of a round trip per property.
-    QDBusMessage call = QDBusMessage::createMethodCall(supplicantService, path.path(),
+    QDBusMessage call = QDBusMessage::createMethodCall(WpaSupplicantTypes::service, path.path(),
                                                        QStringLiteral("org.freedesktop.DBus.Properties"),
                                                        QStringLiteral("GetAll"));
     call << QString::fromLatin1(FiW1WpaSupplicant1Bss::staticInterfaceName());

@@ -18,7 +18,6 @@
 
 namespace {
 
-const QString supplicantService = QStringLiteral("fi.w1.wpa_supplicant1");
 const QString supplicantPath = QStringLiteral("/fi/w1/wpa_supplicant1");
 
 } // namespace
@@ -27,7 +26,7 @@ WpaSupplicant::WpaSupplicant(QObject *parent, const QString &interfaceName)
     : Supplicant(parent, interfaceName)
     , m_logicThread(new WpaSupplicantThread(this))
     , scanTimer(new QTimer(this))
-    , m_serviceWatcher(new QDBusServiceWatcher(supplicantService, QDBusConnection::systemBus(),
+    , m_serviceWatcher(new QDBusServiceWatcher(WpaSupplicantTypes::service, QDBusConnection::systemBus(),
                                                QDBusServiceWatcher::WatchForOwnerChange, this))
 {
     registerSupplicantMetaTypes();
@@ -138,7 +137,7 @@ void WpaSupplicant::startSupplicant()
 
     kivInfo() << "Initialising wpa_supplicant";
     const QDBusConnection bus = QDBusConnection::systemBus();
-    m_supplicant = new FiW1WpaSupplicant1(supplicantService, supplicantPath, bus, this);
+    m_supplicant = new FiW1WpaSupplicant1(WpaSupplicantTypes::service, supplicantPath, bus, this);
 
     kivDebug() << "Adding interface to wpa_supplicant";
     const QVariantMap args {{QStringLiteral("Ifname"), interfaceName()}, {QStringLiteral("Driver"), QStringLiteral("nl80211")}};
@@ -161,7 +160,7 @@ void WpaSupplicant::startSupplicant()
     }
     const QString path = reply.value().path();
 
-    m_supplicantInterface = new FiW1WpaSupplicant1Interface(supplicantService, path, bus, this);
+    m_supplicantInterface = new FiW1WpaSupplicant1Interface(WpaSupplicantTypes::service, path, bus, this);
     KivCommon::connect(m_supplicantInterface, SIGNAL(PropertiesChanged(QVariantMap)), this,
                        SLOT(on_propertiesChanged(QVariantMap)));
     KivCommon::connect(m_supplicantInterface, SIGNAL(BSSAdded(QDBusObjectPath, QVariantMap)), this,
@@ -172,7 +171,7 @@ void WpaSupplicant::startSupplicant()
     KivCommon::connect(m_supplicantInterface, SIGNAL(NetworkTempDisabled(QVariantMap)), this,
                        SLOT(on_networkTempDisabled(QVariantMap)));
     const QDBusMessage introspection = bus.call(QDBusMessage::createMethodCall(
-        supplicantService, path, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
+        WpaSupplicantTypes::service, path, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
     m_derivesWrongKey = introspection.type() == QDBusMessage::ReplyMessage
                         && !introspection.arguments().value(0).toString().contains(QLatin1String("\"NetworkTempDisabled\""));
     m_wrongKeyDetector = WrongKeyDetector();
@@ -180,7 +179,7 @@ void WpaSupplicant::startSupplicant()
         kivInfo() << "wpa_supplicant has no NetworkTempDisabled signal, rejected keys are told from its states";
     kivDebug() << "Opened wpa_supplicant interface to " << m_supplicantInterface->ifname();
 
-    m_supplicantWPS = new FiW1WpaSupplicant1Wps(supplicantService, path, bus, this);
+    m_supplicantWPS = new FiW1WpaSupplicant1Wps(WpaSupplicantTypes::service, path, bus, this);
     KivCommon::connect(m_supplicantWPS, SIGNAL(Event(QString, QVariantMap)), this, SLOT(on_wpsEvent(QString, QVariantMap)));
     KivCommon::connect(m_supplicantWPS, SIGNAL(Credentials(QVariantMap)), this, SLOT(on_wpsCredentials(QVariantMap)));
 

@@ -10,12 +10,6 @@
 
 using namespace SupplicantMessage;
 
-namespace {
-
-const QString supplicantService = QStringLiteral("fi.w1.wpa_supplicant1");
-
-} // namespace
-
 WpaSupplicantThread::WpaSupplicantThread(WpaSupplicant *owner)
     : QThread(owner)
     , m_owner(owner)
@@ -150,7 +144,7 @@ void WpaSupplicant::configure(const QSet<WirelessNetwork> &networks)
         }
         const QString path = added.value().path();
         networkPaths.insert(path, network.ssid());
-        FiW1WpaSupplicant1Network networkObject(supplicantService, path, QDBusConnection::systemBus());
+        FiW1WpaSupplicant1Network networkObject(WpaSupplicantTypes::service, path, QDBusConnection::systemBus());
         networkObject.setEnabled(true);
         kivInfo() << "Added network: ssid: " << network.ssid() << " dbus path: " << path;
     }

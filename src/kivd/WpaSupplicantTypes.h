@@ -7,6 +7,9 @@
 
 namespace WpaSupplicantTypes {
 
+// The bus name wpa_supplicant owns.
+inline const QString service = QStringLiteral("fi.w1.wpa_supplicant1");
+
 // Registers the bus argument types of the supplicant's interface descriptions under their
 // annotation names, with their marshalling ("ay" is QByteArray's own and needs only the name).
 inline void registerBusTypes()
