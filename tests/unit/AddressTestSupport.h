@@ -14,35 +14,27 @@ class RecordingDriver : public NetworkDriver
 public:
     QStringList commands;
 
-    void linkUp(const InterfaceName &interface) override { commands << "linkUp " + interface.toString(); }
-    void linkDown(const InterfaceName &interface) override { commands << "linkDown " + interface.toString(); }
-    void flushAddresses(AddressFamily family, const InterfaceName &interface, bool globalScopeOnly) override
+    void linkUp(const InterfaceName &name) override { record("linkUp", name); }
+    void linkDown(const InterfaceName &name) override { record("linkDown", name); }
+    void flushAddresses(AddressFamily family, const InterfaceName &name, bool globalScopeOnly) override
     {
-        commands << "flush " + familyText(family) + ' ' + interface.toString() + (globalScopeOnly ? " global" : "");
+        commands << "flush " + familyText(family) + ' ' + name.toString() + (globalScopeOnly ? " global" : "");
     }
-    void setMacAddress(const MacAddress &address, const InterfaceName &interface) override
+    void setMacAddress(const MacAddress &address, const InterfaceName &name) override { record("mac " + address.toString(), name); }
+    void replaceAddress(const QString &address, int prefixLength, const InterfaceName &name) override
     {
-        commands << "mac " + address.toString() + ' ' + interface.toString();
+        record("replace " + address + '/' + QString::number(prefixLength), name);
     }
-    void replaceAddress(const QString &address, int prefixLength, const InterfaceName &interface) override
+    void addAddress(const QString &address, int prefixLength, const InterfaceName &name) override
     {
-        commands << "replace " + address + '/' + QString::number(prefixLength) + ' ' + interface.toString();
-    }
-    void addAddress(const QString &address, int prefixLength, const InterfaceName &interface) override
-    {
-        commands << "add " + address + '/' + QString::number(prefixLength) + ' ' + interface.toString();
+        record("add " + address + '/' + QString::number(prefixLength), name);
     }
     void flushDefaultRoutes(AddressFamily family) override { commands << "flushDefaultRoutes " + familyText(family); }
-    void addDefaultRoute(const QString &gateway, const InterfaceName &interface) override
-    {
-        commands << "addDefaultRoute " + gateway + ' ' + interface.toString();
-    }
+    void addDefaultRoute(const QString &gateway, const InterfaceName &name) override { record("addDefaultRoute " + gateway, name); }
 
 private:
-    static QString familyText(AddressFamily family)
-    {
-        return family == AddressFamily::Ipv4 ? QStringLiteral("ipv4") : family == AddressFamily::Ipv6 ? QStringLiteral("ipv6") : QStringLiteral("both");
-    }
+    void record(const QString &operation, const InterfaceName &name) { commands << operation + ' ' + name.toString(); }
+    static QString familyText(AddressFamily family) { return QStringList{"ipv4", "ipv6", "both"}.value(int(family)); }
 };
 
 // Stand-ins for external programs in a directory put first on PATH; each records its
@@ -50,19 +42,14 @@ private:
 class FakePrograms
 {
 public:
-    bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
 
     bool install(const QString &name, const QString &extra = QString())
     {
         QFile script(m_dir.filePath(name));
-        if (!script.open(QIODevice::WriteOnly))
-            return false;
-        script.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n%2")
-                         .arg(m_dir.filePath(name + QStringLiteral(".log")), extra)
-                         .toUtf8());
-        script.close();
-        return script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString text = QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1.log'\n%2").arg(script.fileName(), extra);
+        return script.open(QIODevice::WriteOnly) && script.write(text.toUtf8()) > 0
+               && script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     void putFirstOnPath() const { qputenv("PATH", m_dir.path().toUtf8() + ':' + qgetenv("PATH")); }
@@ -70,9 +57,7 @@ public:
     QStringList calls(const QString &name) const
     {
         QFile log(m_dir.filePath(name + QStringLiteral(".log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
     }
 
     void clear(const QString &name) const { QFile::remove(m_dir.filePath(name + QStringLiteral(".log"))); }
@@ -88,28 +73,25 @@ inline QString withoutLocation(const QString &text)
     return QString(text).remove(prefix);
 }
 
-// The network and mount namespaces of this process, as "net:[n] mnt:[m]".
-inline QString ownNamespaces()
+// The network and mount namespaces of a process ("self" or a number), as "net:[n] mnt:[m]".
+inline QString namespacesOf(const QString &process)
 {
-    return QFile::symLinkTarget(QStringLiteral("/proc/self/ns/net")).section(QLatin1Char('/'), -1) + QLatin1Char(' ')
-           + QFile::symLinkTarget(QStringLiteral("/proc/self/ns/mnt")).section(QLatin1Char('/'), -1);
+    const auto link = [&](const QString &kind) { return QFile::symLinkTarget("/proc/" + process + "/ns/" + kind); };
+    return link("net").section('/', -1) + ' ' + link("mnt").section('/', -1);
 }
+
+inline QString ownNamespaces() { return namespacesOf("self"); }
 
 // Whether this process runs in network and mount namespaces of its own, where changing links,
 // addresses and mounts cannot reach the machine. The namespaces left behind are named by
 // KIV_OUTER_NAMESPACES when a test moved itself; otherwise they are those of process 1.
 inline bool inPrivateNamespaces()
 {
-    QStringList outer = qEnvironmentVariable("KIV_OUTER_NAMESPACES").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (outer.isEmpty()) {
-        for (const char *kind : {"net", "mnt"})
-            outer << QFile::symLinkTarget(QStringLiteral("/proc/1/ns/") + QLatin1String(kind)).section('/', -1);
-    }
-    const QStringList own = ownNamespaces().split(QLatin1Char(' '));
-    if (outer.size() != 2 || own.size() != 2)
-        return false;
+    const QString moved = qEnvironmentVariable("KIV_OUTER_NAMESPACES");
+    const QStringList outer = (moved.isEmpty() ? namespacesOf("1") : moved).split(' ');
+    const QStringList own = ownNamespaces().split(' ');
     for (int i = 0; i < 2; ++i) {
-        if (own.at(i).isEmpty() || outer.at(i).isEmpty() || own.at(i) == outer.at(i))
+        if (own.value(i).isEmpty() || outer.value(i).isEmpty() || own.value(i) == outer.value(i))
             return false;
     }
     return true;
