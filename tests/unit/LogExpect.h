@@ -1,27 +1,12 @@
 #pragma once
 
-#include <QDebug>
-#include <QList>
 #include <QMutex>
-#include <QPair>
-#include <QRegularExpression>
-#include <QString>
 #include <QtTest>
 
 // Expects one log line with the given text after the "file:line " prefix of the log macros.
 inline void expectLog(QtMsgType type, const QString &text)
 {
-    QTest::ignoreMessage(type, QRegularExpression(QStringLiteral("^[\\w.]+:\\d+ ") + QRegularExpression::escape(text)
-                                                  + QLatin1Char('$')));
-}
-
-// What a value's debug output writes, without the separating blank.
-template<typename T>
-QString debugText(const T &value)
-{
-    QString text;
-    QDebug(&text).nospace() << value;
-    return text;
+    QTest::ignoreMessage(type, QRegularExpression(QStringLiteral("^[\\w.]+:\\d+ ") + QRegularExpression::escape(text) + QLatin1Char('$')));
 }
 
 // Records every message logged while it lives, bypassing the test framework's handler.
@@ -30,8 +15,6 @@ class LogCapture
 public:
     LogCapture() { s_messages.clear(); m_previous = qInstallMessageHandler(&LogCapture::record); }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
 
     const QList<QPair<QtMsgType, QString>> &messages() const { return s_messages; }
     QStringList texts() const
@@ -44,12 +27,11 @@ public:
     // "LEVEL text" per message, with the "file.cpp:NN " prefix reduced to "file.cpp ".
     QStringList lines() const
     {
-        static const QRegularExpression prefix(QStringLiteral("^([\\w.]+\\.cpp):\\d+ "));
         static const char *const levels[] = {"DEBUG", "WARN", "ERROR", "FATAL", "INFO"};
         QStringList lines;
         for (const auto &message : s_messages)
-            lines << QLatin1String(levels[message.first]) + QLatin1Char(' ') + QString(message.second).replace(prefix, "\\1 ");
-        return lines;
+            lines << levels[message.first] + QStringLiteral(" ") + message.second;
+        return lines.replaceInStrings(QRegularExpression(QStringLiteral("^(\\w+ [\\w.]+\\.cpp):\\d+ ")), QStringLiteral("\\1 "));
     }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "AddressTestSupport.h"
 
-#include <QCoreApplication>
 #include <QtTest>
 
 #include <unistd.h>
@@ -17,12 +16,10 @@
         if (qEnvironmentVariableIsEmpty("KIV_OUTER_NAMESPACES") && !inPrivateNamespaces()) {              \
             qputenv("KIV_OUTER_NAMESPACES", ownNamespaces().toUtf8());                                   \
             const QByteArray self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe")).toLocal8Bit(); \
-            std::vector<char *> arguments{const_cast<char *>("unshare"), const_cast<char *>("--net"),    \
-                const_cast<char *>("--mount"), const_cast<char *>("--propagation"), const_cast<char *>("private"), const_cast<char *>(self.data())}; \
-            for (int i = 1; i < argc; ++i)                                                                \
-                arguments.push_back(argv[i]);                                                             \
+            std::vector<const char *> arguments{"unshare", "--net", "--mount", "--propagation", "private", self.data()}; \
+            arguments.insert(arguments.end(), argv + 1, argv + argc);                                     \
             arguments.push_back(nullptr);                                                                 \
-            execvp("unshare", arguments.data());                                                          \
+            execvp("unshare", const_cast<char *const *>(arguments.data()));                               \
         }                                                                                                 \
         QCoreApplication application(argc, argv);                                                         \
         TestClass test;                                                                                   \

@@ -11,13 +11,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     KivLog::install();
     KivLog::debugLevel = 1;
-
-    QObject earlier;
+    QObject earlier, owner;
     if (app.arguments().value(1) == QLatin1String("object-taken"))
         QDBusConnection::systemBus().registerObject(ControlInterface::ObjectPath, &earlier);
-
-    QObject owner;
     ControlInterface::registerOnSystemBus(&owner, ControlInterface::ObjectPath, ControlInterface::ServiceName);
-    kivInfo() << "probe registered";
     return 0;
 }

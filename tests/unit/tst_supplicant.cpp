@@ -16,12 +16,16 @@ namespace {
 
 const WirelessNetwork Home(Ssid::fromString("Home"), SecurityType::WpaPsk, "secret123", 0);
 
-// Everything queued, front first, without waiting; names without the "WpaSupplicant::" prefix.
+// Everything queued, front first; names without the "WpaSupplicant::" prefix, an Enable's with the
+// SSID of its one network.
 QStringList drain(SupplicantMessageQueue &queue)
 {
     QStringList names;
-    for (QVariant message = queue.dequeue(0); message.isValid(); message = queue.dequeue(0))
-        names.append(QString::fromLatin1(message.typeName()).section("::", 1));
+    while (queue.isPending()) {
+        const QVariant message = queue.dequeue();
+        const QSet<WirelessNetwork> networks = message.value<Enable>().networks;
+        names << QString::fromLatin1(message.typeName()).section("::", 1) + (networks.isEmpty() ? "" : " " + networks.begin()->ssid().toString());
+    }
     return names;
 }
 
@@ -42,16 +46,15 @@ class TestSupplicant : public QObject
 private slots:
     void initTestCase() { registerTypes(); }
 
-    void messagesLeaveInArrivalOrderUntilTheirDeadline()
+    // Arrival order, waits until a deadline, the flush of state messages and the return of deferred
+    // commands to the front.
+    void queueKeepsOrderDeadlinesAndDeferredCommands()
     {
         SupplicantMessageQueue queue;
         for (const QVariant &message : {make(Enable{{Home}}), make<Connected>(), make<Quit>(), make<Disable>()})
             queue.enqueue(message);
         QVERIFY(queue.isPending());
-        const QVariant enable = queue.dequeue();
-        QVERIFY(is<Enable>(enable) && !is<Disable>(enable));
-        QCOMPARE(enable.value<Enable>().networks, QSet<WirelessNetwork>{Home});
-        QCOMPARE(drain(queue), QStringList({"Connected", "Quit", "Disable"}));
+        QCOMPARE(drain(queue), QStringList({"Enable Home", "Connected", "Quit", "Disable"}));
         QVERIFY(!queue.isPending());
 
         // A passed deadline still gives what is queued; an empty queue is waited on until the deadline.
@@ -60,33 +63,15 @@ private slots:
         const qint64 deadline = SupplicantMessageQueue::monotonicMs() + 150;
         QVERIFY(!queue.dequeue(deadline).isValid());
         QVERIFY(SupplicantMessageQueue::monotonicMs() >= deadline - 1);
-    }
 
-    void newNetworkListReplacesThoseQueuedSinceTheLastOtherCommand()
-    {
-        SupplicantMessageQueue queue;
-        const WirelessNetwork cafe(Ssid::fromString("Cafe"), SecurityType::Unsecured);
-        for (const QVariant &message : {make(Enable{{Home}}), make<StartWpsPbc>(), make(Enable{{Home}}), make<Connected>(),
-                                        make<Disable>(), make(Enable{{cafe}})})
-            queue.enqueue(message);
-        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::Enable");
-        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::StartWpsPbc");
-        QCOMPARE(queue.dequeue().typeName(), "WpaSupplicant::Connected");
-        QCOMPARE(queue.dequeue().value<Enable>().networks, QSet<WirelessNetwork>{cafe});
-        QVERIFY(!queue.isPending());
-    }
-
-    void flushDropsStateMessagesAndDeferredCommandsReturnToTheFront()
-    {
-        SupplicantMessageQueue queue;
+        // State messages are flushed; deferred commands return to the front.
         for (const QVariant &message :
              {make<Connected>(), make(Enable{{Home}}), make<Inactive>(), make(StartWpsPin{"12345670"}),
               make(NetworkTempDisabled{QDBusObjectPath("/n/0"), "WRONG_KEY"}), make(WpsCredentials{Home}), make<Quit>(),
               make(WpsErrored{"18"}), make<InterfaceAdded>(), make<SupplicantStarted>(), make(SupplicantOwnerChanged{true, false})})
             queue.enqueue(message);
         queue.removeStateMessages();
-        QCOMPARE(drain(queue), QStringList({"Enable", "StartWpsPin", "Quit", "InterfaceAdded", "SupplicantOwnerChanged"}));
-
+        QCOMPARE(drain(queue), QStringList({"Enable Home", "StartWpsPin", "Quit", "InterfaceAdded", "SupplicantOwnerChanged"}));
         queue.enqueue(make<Connected>());
         queue.defer(make<Enable>());
         queue.defer(make<Quit>());
@@ -94,6 +79,15 @@ private slots:
         queue.enqueue(make<Disable>());
         queue.requeueDeferred();
         QCOMPARE(drain(queue), QStringList({"Enable", "Quit", "Disable"}));
+    }
+
+    void newNetworkListReplacesThoseQueuedSinceTheLastOtherCommand()
+    {
+        SupplicantMessageQueue queue;
+        for (const QVariant &message : {make(Enable{{Home}}), make<StartWpsPbc>(), make(Enable{{Home}}), make<Connected>(), make<Disable>(),
+                                        make(Enable{{WirelessNetwork(Ssid::fromString("Cafe"), SecurityType::Unsecured)}})})
+            queue.enqueue(message);
+        QCOMPARE(drain(queue), QStringList({"Enable Home", "StartWpsPbc", "Connected", "Enable Cafe"}));
     }
 
     void channelOfFrequency_data()
@@ -135,7 +129,6 @@ private slots:
         QTest::newRow("EAP only is ignored") << bss("Corp", true, {}, {"wpa-eap"}) << false << SecurityType::Unsecured;
         QTest::newRow("EAP-SHA256 only is ignored") << bss("Corp", true, {"wpa-eap-sha256"}, {}) << false << SecurityType::Unsecured;
         QTest::newRow("hidden SSID") << bss("", true, {}, {"wpa-psk"}) << false << SecurityType::WpaPsk;
-        QTest::newRow("33-byte SSID") << bss(QByteArray(33, 'a'), false, {}, {}) << false << SecurityType::Unsecured;
         QTest::newRow("no properties at all") << QVariantMap() << false << SecurityType::Unsecured;
     }
 
@@ -144,8 +137,6 @@ private slots:
         QFETCH(QVariantMap, properties);
         QFETCH(bool, listed);
         QFETCH(SecurityType, type);
-        if (properties.value("SSID").toByteArray().size() > 32)
-            expectLog(QtWarningMsg, QStringLiteral("SSID is too long: \"%1\", rejecting!").arg(QString(QByteArray(33, 'a').toHex())));
         const ApDescription description = BssMonitor::describe(properties);
         QCOMPARE(description.isValid(), listed);
         if (!listed)
@@ -159,9 +150,8 @@ private slots:
     void wpsFailureGivesTheErrorText()
     {
         QCOMPARE(WpaSupplicant::wpsErrorText("11"), QString::fromUtf8("Couldn\xE2\x80\x99t connect to Registrar"));
-        QCOMPARE(WpaSupplicant::wpsErrorText("18"), QStringLiteral("Device Password Auth Failure"));
+        // Codes without a text are passed on as they came.
         QCOMPARE(WpaSupplicant::wpsErrorText("19"), QStringLiteral("19"));
-        QCOMPARE(WpaSupplicant::wpsErrorText("pbc-overlap"), QStringLiteral("pbc-overlap"));
     }
 
     void wpsCredentialsGiveTheNetwork_data()
@@ -179,16 +169,12 @@ private slots:
         QTest::newRow("shared WEP") << sent("Home", {"shared"}, "wep", "0102030405")
                                     << WirelessNetwork(home, SecurityType::Wep, "0102030405");
         QTest::newRow("several auth types are WPA") << sent("Home", {"wpa-psk", "wpa2-psk"}, "aes", "secret123") << Home;
-        QTest::newRow("over-long SSID is empty") << sent(QByteArray(33, 'x'), {}, "none", {})
-                                                 << WirelessNetwork(Ssid(), SecurityType::Unsecured);
     }
 
     void wpsCredentialsGiveTheNetwork()
     {
         QFETCH(QVariantMap, credentials);
         QFETCH(WirelessNetwork, network);
-        if (network.ssid().isEmpty())
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("SSID is too long"));
         QCOMPARE(WpaSupplicant::networkFromWpsCredentials(credentials), network);
     }
 };
