@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 
 namespace FuzzInput {
 
@@ -26,23 +25,18 @@ inline void check(bool condition, const char *file = __builtin_FILE(), int line 
 }
 
 // The daemon's log lines would dominate every run.
-inline void silenceLogs()
+inline const bool LogsSilenced = (qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}), true);
+
+// words: the keys and values the parser looks for, so that short inputs reach deep.
+struct Reader
 {
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-}
+    static constexpr int MaxDepth = 4;
+    const std::uint8_t *data;
+    std::size_t size;
+    QStringList words;
 
-class Reader
-{
-public:
-    // words: the keys and values the parser looks for, so that short inputs reach deep.
-    Reader(const std::uint8_t *data, std::size_t size, QStringList words = QStringList())
-        : m_data(data), m_size(size), m_words(std::move(words))
-    {
-    }
-
-    bool atEnd() const { return m_size == 0; }
-
-    quint8 byte() { return m_size == 0 ? 0 : (--m_size, *m_data++); }
+    bool atEnd() const { return size == 0; }
+    quint8 byte() { return size == 0 ? 0 : (--size, *data++); }
 
     // Four bytes, the first the highest.
     quint32 number()
@@ -53,13 +47,20 @@ public:
         return value;
     }
 
+    QByteArray take(std::size_t length)
+    {
+        length = std::min(length, size);
+        const QByteArray result(reinterpret_cast<const char *>(data), int(length));
+        data += length;
+        size -= length;
+        return result;
+    }
+
     // Tag bytes from 0xc0 pick a word; below, the tag is the length of UTF-8 text.
     QString text()
     {
         const quint8 tag = byte();
-        if (tag >= 0xc0 && !m_words.isEmpty())
-            return m_words.at((tag - 0xc0) % m_words.size());
-        return QString::fromUtf8(take(tag));
+        return tag >= 0xc0 && !words.isEmpty() ? words.at((tag - 0xc0) % words.size()) : QString::fromUtf8(take(tag));
     }
 
     // A tag byte modulo 13 picks the type; nesting stops at MaxDepth.
@@ -68,7 +69,7 @@ public:
         const bool deeper = depth < MaxDepth;
         switch (byte() % 13) {
         case 0: return text();
-        case 1: { const quint8 length = byte(); return take(length == 255 ? m_size : length); }
+        case 1: { const quint8 length = byte(); return take(length == 255 ? size : length); }
         case 2: return qint32(number());
         case 3: return number();
         case 4: return bool(byte() & 1);
@@ -103,22 +104,6 @@ public:
         }
         return result;
     }
-
-private:
-    static constexpr int MaxDepth = 4;
-
-    QByteArray take(std::size_t length)
-    {
-        length = std::min(length, m_size);
-        const QByteArray result(reinterpret_cast<const char *>(m_data), int(length));
-        m_data += length;
-        m_size -= length;
-        return result;
-    }
-
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    QStringList m_words;
 };
 
 } // namespace FuzzInput

@@ -8,17 +8,11 @@
 
 using FuzzInput::check;
 
-namespace {
-
-const QStringList Words = QStringLiteral("SSID BSSID WPA RSN Privacy Signal Frequency IEs KeyMgmt wpa-psk wpa-psk-sha256 "
-    "wpa-eap wpa-eap-sha256 Pairwise ccmp Mode").split(QLatin1Char(' '));
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    FuzzInput::silenceLogs();
-    FuzzInput::Reader input(data, size, Words);
+    static const QStringList Words = QStringLiteral("SSID BSSID WPA RSN Privacy Signal Frequency IEs KeyMgmt wpa-psk "
+        "wpa-psk-sha256 wpa-eap wpa-eap-sha256 Pairwise ccmp Mode").split(QLatin1Char(' '));
+    FuzzInput::Reader input {data, size, Words};
     QList<ApDescription> valid;
     while (!input.atEnd() && valid.size() < 16) {
         const QVariantMap properties = input.map();

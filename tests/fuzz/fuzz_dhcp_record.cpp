@@ -5,25 +5,14 @@
 
 using FuzzInput::check;
 
-namespace {
-
-void checkList(const QStringList &list)
-{
-    for (const QString &part : list)
-        check(!part.isEmpty() && !part.contains(QLatin1Char(' ')) && !part.contains(QLatin1Char('\n')));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString output = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    const DhcpRecord record = DhcpProtocol::parseRecord(output);
+    const DhcpRecord record = DhcpProtocol::parseRecord(QString::fromUtf8(reinterpret_cast<const char *>(data), int(size)));
     for (const QString &value : {record.address, record.netmask, record.gateway})
         check(!value.contains(QLatin1Char('\n')));
     check(!record.gateway.contains(QLatin1Char(' ')));
-    checkList(record.nameservers);
-    checkList(record.searchDomains);
+    for (const QString &part : record.nameservers + record.searchDomains)
+        check(!part.isEmpty() && !part.contains(QLatin1Char(' ')) && !part.contains(QLatin1Char('\n')));
 
     const InterfaceConfiguration configuration = record.toConfiguration(InterfaceName(QStringLiteral("eth0")));
     check(configuration.nameservers().size() <= record.nameservers.size());

@@ -11,15 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QStringList lines = HostapdOutput::lines(output);
     check(lines.size() <= output.count('\n') + 1);
     for (const QString &line : lines) {
-        check(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0)));
-        check(line == line.trimmed());
+        check(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0)) && line == line.trimmed());
         const std::optional<HostapdOutput::StationEvent> event = HostapdOutput::stationEvent(line);
         if (!event)
             continue;
         // Six pairs and five colons, right after the event's name in the line.
-        const QString reprinted = (event->connected ? QStringLiteral("AP-STA-CONNECTED ")
-                                                    : QStringLiteral("AP-STA-DISCONNECTED "))
-            + event->mac;
+        const QString reprinted = (event->connected ? "AP-STA-CONNECTED " : "AP-STA-DISCONNECTED ") + event->mac;
         check(event->mac.size() == 17 && line.contains(reprinted));
         for (int i = 2; i < 17; i += 3)
             check(event->mac.at(i) == QLatin1Char(':'));

@@ -14,48 +14,29 @@
 
 using FuzzInput::check;
 
-namespace {
-
-void checkEvent(const NetlinkEvent &event)
-{
-    switch (event.kind) {
-    case NetlinkEvent::Kind::Link:
-        check(event.interfaceIndex > 0 && event.name.size() < IFNAMSIZ);
-        NetlinkWatcher::statusText(event.name, event.flags);
-        break;
-    case NetlinkEvent::Kind::Address: {
-        check(!event.address.address.contains(QLatin1Char('/')));
-        check(event.address.prefixLength >= 0 && event.address.prefixLength <= 255);
-        const QHostAddress address(event.address.address);
-        if (!address.isNull())
-            check((address.protocol() == QAbstractSocket::IPv4Protocol) == event.address.ipv4);
-        break;
-    }
-    case NetlinkEvent::Kind::RouterAdvertisement:
-        check(event.routerAdvertisement.valid && event.interfaceIndex == event.routerAdvertisement.interfaceIndex);
-        break;
-    case NetlinkEvent::Kind::None:
-        break;
-    }
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    FuzzInput::silenceLogs();
     // The socket's receive buffer is aligned for the headers.
     std::vector<std::uint32_t> buffer((size + 3) / 4);
     std::copy(data, data + size, reinterpret_cast<std::uint8_t *>(buffer.data()));
     auto *header = reinterpret_cast<nlmsghdr *>(buffer.data());
-    int remaining = int(size);
-    while (nlmsg_ok(header, remaining)) {
+    for (int remaining = int(size); nlmsg_ok(header, remaining); header = nlmsg_next(header, &remaining)) {
         nl_msg *message = nlmsg_convert(header);
         check(message != nullptr);
         nlmsg_set_proto(message, NETLINK_ROUTE);
-        checkEvent(NetlinkWatcher::decode(message));
+        const NetlinkEvent event = NetlinkWatcher::decode(message);
         nlmsg_free(message);
-        header = nlmsg_next(header, &remaining);
+        if (event.kind == NetlinkEvent::Kind::Link) {
+            check(event.interfaceIndex > 0 && event.name.size() < IFNAMSIZ);
+            NetlinkWatcher::statusText(event.name, event.flags);
+        } else if (event.kind == NetlinkEvent::Kind::Address) {
+            const QHostAddress address(event.address.address);
+            check(!event.address.address.contains(QLatin1Char('/')) && event.address.prefixLength >= 0
+                  && event.address.prefixLength <= 255);
+            check(address.isNull() || (address.protocol() == QAbstractSocket::IPv4Protocol) == event.address.ipv4);
+        } else if (event.kind == NetlinkEvent::Kind::RouterAdvertisement) {
+            check(event.routerAdvertisement.valid && event.interfaceIndex == event.routerAdvertisement.interfaceIndex);
+        }
     }
     return 0;
 }

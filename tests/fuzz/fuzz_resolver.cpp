@@ -8,7 +8,6 @@ using FuzzInput::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    FuzzInput::silenceLogs();
     const QByteArray text(reinterpret_cast<const char *>(data), int(size));
 
     const QStringList nameservers = ResolvConf::parseNameservers(text);

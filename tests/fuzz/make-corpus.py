@@ -3,7 +3,7 @@
 option messages, rtnetlink datagrams and the structured inputs of the map and event targets
 (decoded by FuzzInput.h: tagged values, texts with a length byte)."""
 import ipaddress
-import os
+import pathlib
 import struct
 import sys
 
@@ -19,16 +19,9 @@ def option(kind, units, body):
     return (bytes([kind, units]) + bytes(6) + body + bytes(size))[:size]
 
 
-def rdnss(*servers):
-    return option(25, 1 + 2 * len(servers), b"".join(ip6(s) for s in servers))
-
-
-def name(text):
-    return b"".join(bytes([len(label)]) + label.encode() for label in text.split(".")) + b"\0"
-
-
-def dnssl(encoded):
-    return option(31, (8 + len(encoded) + 7) // 8, encoded)
+rdnss = lambda *servers: option(25, 1 + 2 * len(servers), b"".join(ip6(s) for s in servers))
+name = lambda text: b"".join(bytes([len(label)]) + label.encode() for label in text.split(".")) + b"\0"
+dnssl = lambda encoded: option(31, (8 + len(encoded) + 7) // 8, encoded)
 
 
 SEEDS = {
@@ -49,12 +42,8 @@ SEEDS = {
 
 
 # rtnetlink datagrams: link (16 new, 17 gone), address (20 new, 21 gone) and router-advertisement (68) messages.
-def rtattr(kind, data):
-    return struct.pack("=HH", 4 + len(data), kind) + data + bytes(-len(data) % 4)
-
-
-def nlmsg(kind, body):
-    return struct.pack("=IHHII", 16 + len(body), kind, 0, 0, 0) + body
+rtattr = lambda kind, data: struct.pack("=HH", 4 + len(data), kind) + data + bytes(-len(data) % 4)
+nlmsg = lambda kind, body: struct.pack("=IHHII", 16 + len(body), kind, 0, 0, 0) + body
 
 
 def link(kind, index, ifname, flags):
@@ -87,26 +76,18 @@ def text(value):
     return bytes([len(data)]) + data
 
 
+# Python values by their type; ("variant" | "u16" | "i16" | "path", value) for the bus types.
 def value(v):
-    if isinstance(v, bool):
-        return bytes([4, int(v)])
-    if isinstance(v, int):
-        return bytes([2]) + struct.pack(">i", v)
-    if isinstance(v, str):
-        return bytes([0]) + text(v)
-    if isinstance(v, bytes):
-        return bytes([1, len(v)]) + v
-    if isinstance(v, list):
-        return bytes([6, len(v)]) + b"".join(text(s) for s in v)
-    if isinstance(v, dict):
-        return bytes([7]) + mapping(v)
-    kind, inner = v
-    return {"variant": lambda: bytes([8]) + value(inner), "u16": lambda: bytes([10]) + struct.pack(">I", inner),
-            "i16": lambda: bytes([9]) + struct.pack(">i", inner), "path": lambda: bytes([11]) + text(inner)}[kind]()
+    kind, inner = v if isinstance(v, tuple) else (type(v).__name__, v)
+    return {"str": lambda: bytes([0]) + text(inner), "bytes": lambda: bytes([1, len(inner)]) + inner,
+            "int": lambda: bytes([2]) + struct.pack(">i", inner), "bool": lambda: bytes([4, int(inner)]),
+            "list": lambda: bytes([6, len(inner)]) + b"".join(text(s) for s in inner),
+            "dict": lambda: bytes([7]) + mapping(inner), "variant": lambda: bytes([8]) + value(inner),
+            "i16": lambda: bytes([9]) + struct.pack(">i", inner), "u16": lambda: bytes([10]) + struct.pack(">I", inner),
+            "path": lambda: bytes([11]) + text(inner)}[kind]()
 
 
-def mapping(m):
-    return bytes([len(m)]) + b"".join(text(k) + value(v) for k, v in m.items())
+mapping = lambda m: bytes([len(m)]) + b"".join(text(k) + value(v) for k, v in m.items())
 
 
 def bss(ssid, privacy=True, keymgmt=None, frequency=2412, signal=-50):
@@ -155,9 +136,8 @@ MAP_SEEDS = {
     },
 }
 
-corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+corpus = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent / "corpus")
 for target, seeds in {"router_advertisement": SEEDS, "netlink_message": NETLINK_SEEDS, **MAP_SEEDS}.items():
-    os.makedirs(os.path.join(corpus, target), exist_ok=True)
+    (corpus / target).mkdir(parents=True, exist_ok=True)
     for seed, data in seeds.items():
-        with open(os.path.join(corpus, target, seed), "wb") as out:
-            out.write(data)
+        (corpus / target / seed).write_bytes(data)

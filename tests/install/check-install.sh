@@ -6,8 +6,7 @@ build=$1
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT INT TERM
 
-DESTDIR=$stage cmake --install "$build" --prefix /usr >"$stage.log" 2>&1 || { cat "$stage.log"; rm -f "$stage.log"; exit 1; }
-rm -f "$stage.log"
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 
 expected='644 usr/lib/systemd/system/kivd.service
 644 usr/share/dbus-1/interfaces/com.tarvel.kiv.xml
@@ -16,10 +15,7 @@ expected='644 usr/lib/systemd/system/kivd.service
 755 usr/sbin/kivd
 755 usr/share/kivd/kivd_udhcpc.sh'
 actual=$(cd "$stage" && find . -type f -printf '%m %P\n' | LC_ALL=C sort)
-if [ "$actual" != "$expected" ]; then
-    printf 'installed files differ\nexpected:\n%s\nactual:\n%s\n' "$expected" "$actual"
-    exit 1
-fi
+[ "$actual" = "$expected" ] || { printf 'installed files differ\nexpected:\n%s\nactual:\n%s\n' "$expected" "$actual"; exit 1; }
 
 # The installed programs run and the unit starts the installed daemon.
 "$stage/usr/bin/kivctl" --help | grep -q '^Usage: kivctl '

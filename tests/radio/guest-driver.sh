@@ -6,21 +6,20 @@
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 results=/run/kiv-radio/results
 
-arg() {
-    for word in $(cat /proc/cmdline); do
-        case "$word" in "$1"=*) echo "${word#*=}" ;; esac
-    done
-}
+# kivdriver, kivbuild and kivscenarios from the kernel command line.
+for word in $(cat /proc/cmdline); do
+    case "$word" in kiv*=*) export "$word" ;; esac
+done
 
 # Scenarios kill processes and move radios: only ever inside the guest.
-if [ "$$" -ne 1 ] || [ -z "$(arg kivdriver)" ] || ! mountpoint -q "$results"; then
+if [ "$$" -ne 1 ] || [ -z "${kivdriver:-}" ] || ! mountpoint -q "$results"; then
     echo "radio-driver: refusing to run outside the radio test guest" >&2
     exit 1
 fi
 
-here=$(dirname "$(arg kivdriver)")
-wanted=$(arg kivscenarios | tr ',' ' ')
-export RADIO_LIB="$here/radio-lib.sh" KIV_BUILD_DIR="$(arg kivbuild)" KIV_SOURCE_DIR="$here/../.."
+here=$(dirname "$kivdriver")
+wanted=$(echo "${kivscenarios:-}" | tr ',' ' ')
+export RADIO_LIB="$here/radio-lib.sh" KIV_BUILD_DIR="$kivbuild" KIV_SOURCE_DIR="$here/../.."
 hostname radio-guest
 ip link set lo up
 mount -t debugfs debugfs /sys/kernel/debug

@@ -16,29 +16,24 @@ while read -r module; do
     insmod "$module" || fail "cannot load $module"
 done < /modules.order
 
-arg() {
-    for word in $(cat /proc/cmdline); do
-        case "$word" in "$1"=*) echo "${word#*=}" ;; esac
-    done
-}
-
+share=trans=virtio,version=9p2000.L,msize=262144
 mkdir -p /newroot
-mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 hostroot /newroot \
-    || fail "cannot mount the host's tree"
+mount -t 9p -o "$share,ro,cache=loose" hostroot /newroot || fail "cannot mount the host's tree"
 for dir in tmp run var/tmp var/lib/misc; do
     mount -t tmpfs -o mode=1777 tmpfs "/newroot/$dir" || fail "cannot mount tmpfs on /$dir"
 done
-for index in 0 1; do
-    tree=$(arg "kivtree$index")
-    [ -n "$tree" ] || continue
-    mkdir -p "/newroot$tree"
-    mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 "kivtree$index" "/newroot$tree" \
-        || fail "cannot mount $tree"
+# Trees under those tmpfs places come as shares of their own (kivtreeN=PATH).
+driver=""
+for word in $(cat /proc/cmdline); do
+    case "$word" in
+    kivdriver=*) driver=${word#*=} ;;
+    kivtree*=*)
+        mkdir -p "/newroot${word#*=}"
+        mount -t 9p -o "$share,ro,cache=loose" "${word%%=*}" "/newroot${word#*=}" || fail "cannot mount ${word#*=}" ;;
+    esac
 done
 mkdir -p /newroot/run/kiv-radio/results
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 kivresults /newroot/run/kiv-radio/results \
-    || fail "cannot mount the results share"
-driver=$(arg kivdriver)
+mount -t 9p -o "$share" kivresults /newroot/run/kiv-radio/results || fail "cannot mount the results share"
 [ -n "$driver" ] || fail "no kivdriver= on the kernel command line"
 for fs in proc sys dev; do
     mount --move "/$fs" "/newroot/$fs"

@@ -8,19 +8,9 @@
 # Debian's wpa_supplicant policy and starts `wpa_supplicant -u` by bus activation; clients outside
 # the device reach it through its socket in RADIO_WORK.
 
-KIVD_DIR=$RADIO_WORK/kivd
-KIVD_LOG=$RADIO_WORK/kivd.log
-KIVD_SIGNALS=$RADIO_WORK/kivd-signals.log
-KIVD_MARK=0
-KIVD_DEVICE_PID=""
-KIVD_RECORDER_PID=""
+KIVD_DIR=$RADIO_WORK/kivd KIVD_LOG=$RADIO_WORK/kivd.log KIVD_SIGNALS=$RADIO_WORK/kivd-signals.log
+KIVD_MARK=0 KIVD_DEVICE_PID="" KIVD_RECORDER_PID=""
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$KIVD_DIR/system_bus_socket"
-radio_begin=$(date +%s)
-
-# Prints MESSAGE after the seconds since the scenario began, to show where its time goes.
-step() {
-    echo "[$(( $(date +%s) - radio_begin )) s] $*"
-}
 
 # wait_for SECONDS COMMAND...: retries COMMAND until it succeeds; fails once SECONDS have passed.
 wait_for() {
@@ -117,8 +107,7 @@ kivd_device_main() {
     done
     rm -f /etc/resolv.conf
     echo "# resolver of the radio guest's device" > /etc/resolv.conf
-    mkdir -p /usr/share/kivd
-    install -m 755 "$KIV_SOURCE_DIR/src/kivd/kivd_udhcpc.sh" /usr/share/kivd/kivd_udhcpc.sh
+    install -D -m 755 "$KIV_SOURCE_DIR/src/kivd/kivd_udhcpc.sh" /usr/share/kivd/kivd_udhcpc.sh
     dbus-daemon --config-file="$KIVD_DIR/bus.conf" --nofork --nopidfile > "$RADIO_WORK/dbus-daemon.log" 2>&1 &
     until [ -e "$KIVD_DIR/go" ]; do sleep 0.1; done
     "$KIV_BUILD_DIR/src/kivd/kivd" "$@" > "$KIVD_LOG" 2>&1 &
@@ -176,9 +165,7 @@ kivd_ctl() {
 # json_is FILE FILTER VALUE: `jq -r FILTER FILE` prints exactly VALUE; prints both otherwise.
 json_is() {
     actual=$(jq -r "$2" "$1")
-    [ "$actual" = "$3" ] && return 0
-    echo "$1: $2 is '$actual', expected '$3'"
-    return 1
+    [ "$actual" = "$3" ] || { echo "$1: $2 is '$actual', expected '$3'"; return 1; }
 }
 
 # details_are IFACE FILTER VALUE: json_is on InterfaceDetails(IFACE), kept in RADIO_WORK/IFACE.json.
@@ -210,16 +197,11 @@ kivd_signal_count() {
 
 # kivd_wait_signal SECONDS SIGNAL [ARGS] [COUNT]: waits until COUNT (default 1) such signals came.
 kivd_wait_signal() {
-    end=$(( $(date +%s) + $1 ))
-    while :; do
-        seen=$(kivd_signal_count "$2" ${3:+"$3"})
-        [ "$seen" -ge "${4:-1}" ] && return 0
-        if [ "$(date +%s)" -ge "$end" ]; then
-            echo "kivd_wait_signal: $2${3:+ ($3)} seen $seen times, expected ${4:-1} within $1 s"
-            return 1
-        fi
-        sleep 0.3
-    done
+    wait_for "$1" kivd_signals_seen "$2" "${3:-}" "${4:-1}"
+}
+
+kivd_signals_seen() {
+    [ "$(kivd_signal_count "$1" ${2:+"$2"})" -ge "$3" ]
 }
 
 # kivd_stop: SIGTERM to kivd, then the device ends; fails when kivd had ended before or logged FATAL.
@@ -232,19 +214,13 @@ kivd_stop() {
     ! grep -q ' FATAL ' "$KIVD_LOG" || { echo "kivd_stop: kivd logged a fatal error"; return 1; }
 }
 
-# For `trap 'kivd_exit_trap LOG...' EXIT`: stops kivd; when the scenario failed, prints its logs.
+# For `trap 'kivd_exit_trap LOG...' EXIT`: when the scenario failed, stops kivd and prints its logs.
 kivd_exit_trap() {
     scenario_status=$?
-    [ "$scenario_status" -eq 0 ] || kivd_stop || true
-    [ "$scenario_status" -eq 0 ] || show_logs kivd.log kivd-signals.log kivd-device.log kivd-recorder.log \
-        wpa_supplicant.log dbus-daemon.log "$@"
-    exit "$scenario_status"
-}
-
-show_logs() {
-    for file in "$@"; do
-        [ -r "$RADIO_WORK/$file" ] || continue
-        echo "--- $file"
-        cat "$RADIO_WORK/$file"
+    [ "$scenario_status" -eq 0 ] && exit 0
+    kivd_stop || true
+    for file in kivd.log kivd-signals.log kivd-device.log kivd-recorder.log wpa_supplicant.log dbus-daemon.log "$@"; do
+        [ ! -r "$RADIO_WORK/$file" ] || { echo "--- $file"; cat "$RADIO_WORK/$file"; }
     done
+    exit "$scenario_status"
 }

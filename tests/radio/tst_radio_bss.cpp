@@ -8,16 +8,22 @@
 
 namespace {
 
-const QString service = QStringLiteral("fi.w1.wpa_supplicant1");
-const QString bssInterface = QStringLiteral("fi.w1.wpa_supplicant1.BSS");
+const QString Service = QStringLiteral("fi.w1.wpa_supplicant1");
 
-const BusInterfaceDescription *find(const QList<BusInterfaceDescription> &descriptions)
+// "property NAME TYPE ACCESS" and "signal NAME SIGNATURE" of the BSS interface in introspection XML.
+QSet<QString> bssMembers(const QByteArray &xml)
 {
-    for (const BusInterfaceDescription &description : descriptions) {
-        if (description.name == bssInterface)
-            return &description;
+    QString error;
+    QSet<QString> members;
+    for (const BusInterfaceDescription &description : BusDescription::parse(xml, &error)) {
+        if (description.name != Service + ".BSS")
+            continue;
+        for (const BusProperty &property : description.properties)
+            members << "property " + property.name + ' ' + property.type + ' ' + property.access;
+        for (const BusMember &signal : description.signalMembers)
+            members << "signal " + signal.name + ' ' + signal.signature("out");
     }
-    return nullptr;
+    return members;
 }
 
 } // namespace
@@ -27,46 +33,26 @@ class TestRadioBss : public QObject
     Q_OBJECT
 
 private slots:
-    void servedBssMembersMatchOurDescription();
+    void servedBssMembersMatchOurDescription()
+    {
+        WpaSupplicantTypes::registerBusTypes();
+        const QDBusConnection bus = QDBusConnection::systemBus();
+        QDBusPendingReply<QDBusObjectPath> path = FiW1WpaSupplicant1(Service, "/fi/w1/wpa_supplicant1", bus).GetInterface("wlan0");
+        path.waitForFinished();
+        QVERIFY2(!path.isError(), qPrintable(path.error().message()));
+        const QList<QDBusObjectPath> bsss = FiW1WpaSupplicant1Interface(Service, path.value().path(), bus).bSSs();
+        QVERIFY(!bsss.isEmpty());
+
+        QFile xml(qEnvironmentVariable("KIV_SOURCE_DIR") + "/src/kivd/dbus/fi.w1.wpa_supplicant1.BSS.xml");
+        QVERIFY2(xml.open(QIODevice::ReadOnly), qPrintable(xml.fileName()));
+        const QSet<QString> ours = bssMembers(xml.readAll());
+        QVERIFY(!ours.isEmpty());
+        const QDBusMessage reply = bus.call(
+            QDBusMessage::createMethodCall(Service, bsss.first().path(), "org.freedesktop.DBus.Introspectable", "Introspect"));
+        const QSet<QString> missing = ours - bssMembers(reply.arguments().value(0).toString().toUtf8());
+        QVERIFY2(missing.isEmpty(), qPrintable("not served: " + QStringList(missing.values()).join("; ")));
+    }
 };
-
-void TestRadioBss::servedBssMembersMatchOurDescription()
-{
-    WpaSupplicantTypes::registerBusTypes();
-    const QDBusConnection bus = QDBusConnection::systemBus();
-    QDBusPendingReply<QDBusObjectPath> path = FiW1WpaSupplicant1(service, QStringLiteral("/fi/w1/wpa_supplicant1"), bus)
-                                                  .GetInterface(QStringLiteral("wlan0"));
-    path.waitForFinished();
-    QVERIFY2(!path.isError(), qPrintable(path.error().message()));
-    const QList<QDBusObjectPath> bsss = FiW1WpaSupplicant1Interface(service, path.value().path(), bus).bSSs();
-    QVERIFY(!bsss.isEmpty());
-
-    QFile xml(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/src/kivd/dbus/fi.w1.wpa_supplicant1.BSS.xml"));
-    QVERIFY2(xml.open(QIODevice::ReadOnly), qPrintable(xml.fileName()));
-    QString error;
-    const QList<BusInterfaceDescription> ours = BusDescription::parse(xml.readAll(), &error);
-    const BusInterfaceDescription *expected = find(ours);
-    QVERIFY2(expected, qPrintable(error));
-    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
-        service, bsss.first().path(), QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
-    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-    const QList<BusInterfaceDescription> served = BusDescription::parse(reply.arguments().value(0).toString().toUtf8(), &error);
-    const BusInterfaceDescription *actual = find(served);
-    QVERIFY2(actual, qPrintable(error));
-
-    for (const BusProperty &property : expected->properties) {
-        const BusProperty *real = actual->property(property.name);
-        QVERIFY2(real, qPrintable(QStringLiteral("property ") + property.name));
-        QCOMPARE(real->type, property.type);
-        QCOMPARE(real->access, property.access);
-    }
-    const QString out = QStringLiteral("out");
-    for (const BusMember &signal : expected->signalMembers) {
-        const BusMember *real = actual->signalMember(signal.name);
-        QVERIFY2(real, qPrintable(QStringLiteral("signal ") + signal.name));
-        QCOMPARE(real->signature(out), signal.signature(out));
-    }
-}
 
 QTEST_GUILESS_MAIN(TestRadioBss)
 #include "tst_radio_bss.moc"

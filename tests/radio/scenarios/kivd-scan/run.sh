@@ -16,41 +16,15 @@ cafe=$(link_address ap wlan2 | tr a-f A-F)
 hidden=${home%?}1
 corp=${cafe%?}1
 write_hostapd_conf "$RADIO_WORK/hostapd-wlan1.conf" wlan1 KivHome home-passphrase
-cat >> "$RADIO_WORK/hostapd-wlan1.conf" <<CONF
-bss=wlan1b
-bssid=$hidden
-ctrl_interface=$RADIO_WORK/hostapd
-ssid=KivHidden
-ignore_broadcast_ssid=1
-wpa=2
-wpa_key_mgmt=WPA-PSK
-rsn_pairwise=CCMP
-wpa_passphrase=hidden-passphrase
-CONF
-cat > "$RADIO_WORK/hostapd-wlan2.conf" <<CONF
-interface=wlan2
-driver=nl80211
-ctrl_interface=$RADIO_WORK/hostapd
-hw_mode=g
-channel=11
-ssid=KivCafe
-bss=wlan2b
-bssid=$corp
-ctrl_interface=$RADIO_WORK/hostapd
-ssid=KivCorp
-wpa=2
-wpa_key_mgmt=WPA-EAP
-rsn_pairwise=CCMP
-ieee8021x=1
-own_ip_addr=127.0.0.1
-auth_server_addr=127.0.0.1
-auth_server_port=1812
-auth_server_shared_secret=radius-secret
-CONF
+printf '%s\n' bss=wlan1b "bssid=$hidden" "ctrl_interface=$RADIO_WORK/hostapd" ssid=KivHidden ignore_broadcast_ssid=1 wpa=2 \
+    wpa_key_mgmt=WPA-PSK rsn_pairwise=CCMP wpa_passphrase=hidden-passphrase >> "$RADIO_WORK/hostapd-wlan1.conf"
+printf '%s\n' interface=wlan2 driver=nl80211 "ctrl_interface=$RADIO_WORK/hostapd" hw_mode=g channel=11 ssid=KivCafe \
+    bss=wlan2b "bssid=$corp" "ctrl_interface=$RADIO_WORK/hostapd" ssid=KivCorp wpa=2 wpa_key_mgmt=WPA-EAP rsn_pairwise=CCMP \
+    ieee8021x=1 own_ip_addr=127.0.0.1 auth_server_addr=127.0.0.1 auth_server_port=1812 auth_server_shared_secret=radius-secret \
+    > "$RADIO_WORK/hostapd-wlan2.conf"
 start_hostapd ap "$RADIO_WORK/hostapd-wlan1.conf" "$RADIO_WORK/hostapd-wlan2.conf"
 
 kivd_start -d
-step "kivd started"
 kivd_ctl mode wireless
 # A scan on the emulated machine may miss a beacon: scan until the radio has seen all four
 # access points and both visible networks are in kivd's results.
@@ -63,7 +37,6 @@ seen_all() {
     done
 }
 wait_for 240 seen_all
-step "all four BSSs seen"
 json_is "$RADIO_WORK/scan.json" '[.[] | [.ssid, .type, .channel, .frequency, .bssid] | join(" ")] | sort | join(",")' \
     "KivCafe unsecured 11 2462 $cafe,KivHome wpa_psk 6 2437 $home"
 "$KIV_BUILD_DIR/tests/radio/tst_radio_bss"

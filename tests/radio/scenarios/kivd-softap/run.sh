@@ -26,18 +26,12 @@ relay=$!
 wait_for 60 test -e "$RADIO_WORK/relay.ready"
 
 kivd_start -d
-step "kivd started"
 kivd_ctl mode wireless
 # wpa_supplicant's P2P device has taken the radio's second address, so mac80211 gives uap0
 # wlan0's address and refuses to bring it up next to wlan0: the client names a BSSID of its own.
 kivd_ctl softap start uap0 ssid=KivSetup channel=11 bssid=02:00:00:00:0a:01
 kivd_wait_signal 180 Connected '"uap0"'
-step "soft AP ready"
-grep -aq 'Creating "uap0" interface' "$KIVD_LOG"
-grep -aqi 'Setting softap BSSID: 02:00:00:00:0a:01' "$KIVD_LOG"
 [ "$(link_address device uap0)" = 02:00:00:00:0a:01 ]
-ip netns exec device iw dev uap0 info | grep -q 'type AP'
-grep -qx 'channel=11' /tmp/hostapd_uap0.conf
 wait_for 120 sh -c "ip netns exec device iw dev uap0 info | grep -q 'ssid KivSetup'"
 ip netns exec device iw dev uap0 info | grep -q 'channel 11 (2462 MHz)'
 details_are uap0 .SoftApUp true
@@ -46,10 +40,8 @@ details_are uap0 .SoftApUp true
 printf '%s\n' "ctrl_interface=$RADIO_WORK/station" 'network={' 'ssid="KivSetup"' key_mgmt=NONE '}' > "$RADIO_WORK/station.conf"
 ip netns exec sta wpa_supplicant -B -i wlan2 -D nl80211 -c "$RADIO_WORK/station.conf" -f "$RADIO_WORK/station.log"
 kivd_wait_signal 180 StationConnected "\"$station\""
-step "station joined"
 wait_for 120 sh -c "ip netns exec sta udhcpc -i wlan2 -n -q -t 2 -T 2 -s /bin/true 2>&1 \
     | grep -q 'lease of 192\.168\.200\.[0-9]* obtained from 192\.168\.200\.1'"
-step "station leased"
 ip netns exec sta wpa_cli -p "$RADIO_WORK/station" -i wlan2 disconnect
 kivd_wait_signal 90 StationDisconnected "\"$station\""
 [ "$(kivd_signal_count StationConnected)" -eq 1 ]
@@ -57,19 +49,14 @@ kivd_wait_signal 90 StationDisconnected "\"$station\""
 # The client associates on channel 1; the radio has no multichannel support kivd knows of, so
 # the soft AP is restarted on channel 1 (without Disconnected/Connected for uap0).
 kivd_ctl networks set Upstream wpa_psk=radio-passphrase
-wait_for 240 grep -qx 'channel=1' /tmp/hostapd_uap0.conf
-step "soft AP moved to channel 1"
-wait_for 120 sh -c "ip netns exec device iw dev uap0 info | grep -q 'channel 1 (2412 MHz)'"
-grep -aq 'Restarting SoftAp' "$KIVD_LOG"
+wait_for 360 sh -c "ip netns exec device iw dev uap0 info | grep -q 'channel 1 (2412 MHz)'"
 kivd_wait_signal 180 Connected '"wlan0"'
-step "wlan0 connected"
 details_are wlan0 .Channel 1
 [ "$(kivd_signal_count Connected '"uap0"')" -eq 1 ]
 [ "$(kivd_signal_count Disconnected '"uap0"')" -eq 0 ]
 
 kivd_ctl softap stop uap0
 kivd_wait_signal 90 Disconnected '"uap0"'
-step "soft AP stopped"
 details_are uap0 .SoftApUp false
 
 # Started again with the same settings while the client is associated: channel 1 from the start.
@@ -79,6 +66,5 @@ grep -qx 'channel=1' /tmp/hostapd_uap0.conf
 wait_for 120 sh -c "ip netns exec device iw dev uap0 info | grep -q 'channel 1 (2412 MHz)'"
 kivd_ctl softap stop uap0
 kivd_wait_signal 90 Disconnected '"uap0"' 2
-step "soft AP started on the client's channel"
 kill "$relay"
 kivd_stop

@@ -3,7 +3,7 @@
 # push button, PIN, and a wrong PIN that hostapd refuses.
 set -eu
 . "$RADIO_LIB"
-trap 'kivd_exit_trap hostapd.log wps-signals.log' EXIT
+trap 'kivd_exit_trap hostapd.log wps-signals.log wrong-pin.err' EXIT
 
 radio_to_netns 1 ap wlan1
 radio_to_netns 0 device wlan0
@@ -14,7 +14,6 @@ registrar() {
     ip netns exec ap hostapd_cli -p "$RADIO_WORK/hostapd" "$@"
 }
 kivd_start -d
-step "kivd started"
 # kivctl's recorder hides keys; this one keeps the credentials whole.
 dbus-monitor --system "type='signal',interface='com.tarvel.kiv',member='WpsCredentials'" > "$RADIO_WORK/wps-signals.log" 2>&1 &
 kivd_ctl mode wireless
@@ -25,7 +24,6 @@ registrar wps_pbc
 kivd_ctl --json --timeout 180 wps pbc > "$RADIO_WORK/pbc.json"
 json_is "$RADIO_WORK/pbc.json" '[.ssid, .type] | join(" ")' "KivRadio wpa-psk"
 wait_for 30 grep -q '"radio-passphrase"' "$RADIO_WORK/wps-signals.log"
-step "push-button credentials"
 
 # PIN through the bus method, the registrar told the same PIN.
 registrar wps_pin any 12345670
@@ -33,18 +31,14 @@ dbus-send --system --print-reply --dest=com.tarvel.kiv /com/tarvel/kiv com.tarve
 kivd_wait_signal 180 WpsCredentials '' 2
 kivd_signals | grep -F '"signal":"WpsCredentials"' | tail -n 1 | grep -q '"ssid":"KivRadio"'
 wait_for 30 sh -c "[ \$(grep -c '\"radio-passphrase\"' '$RADIO_WORK/wps-signals.log') -eq 2 ]"
-step "PIN credentials"
 
 # A wrong PIN: hostapd refuses it in message M4, and kivd reports the fail event's "msg" entry
 # (8) through its table of configuration errors.
 registrar wps_pin any 12345670
 status=0
 kivd_ctl --timeout 180 wps pin 11111111 2> "$RADIO_WORK/wrong-pin.err" || status=$?
-cat "$RADIO_WORK/wrong-pin.err"
 [ "$status" -eq 1 ]
 grep -qx 'kivctl: WPS failed: No DHCP response' "$RADIO_WORK/wrong-pin.err"
-grep -aq 'Wps event received: fail' "$KIVD_LOG"
 [ "$(kivd_signal_count WpsError)" -eq 1 ]
 [ "$(kivd_signal_count WpsCredentials)" -eq 2 ]
-step "wrong PIN refused"
 kivd_stop
