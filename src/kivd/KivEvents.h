@@ -41,7 +41,6 @@ class KivTransition : public QAbstractTransition
     Q_OBJECT
 public:
     KivTransition(const QEvent &event, QAbstractState *target);
-    QEvent::Type eventType() const { return m_type; }
 
 protected:
     bool eventTest(QEvent *event) override;

@@ -49,8 +49,8 @@ void SignalRelay::listen(QObject *sender, const char *signal, int index)
     KivCommon::connect(sender, signal, this, SLOT(relay()));
 }
 
-RelayedSignalTransition::RelayedSignalTransition(const SignalRelay *relay, QObject *sender, const char *signal, int index)
-    : m_relay(relay), m_sender(sender), m_signal(signal), m_index(index)
+RelayedSignalTransition::RelayedSignalTransition(const SignalRelay *relay, QObject *sender, int index)
+    : m_relay(relay), m_sender(sender), m_index(index)
 {
 }
 
@@ -126,7 +126,7 @@ QAbstractTransition *ModeMachine::onRelayed(QState *from, QObject *sender, const
         kivAbort();
     }
     m_relay->listen(sender, signal, index);
-    auto *transition = new RelayedSignalTransition(m_relay, sender, signal, index);
+    auto *transition = new RelayedSignalTransition(m_relay, sender, index);
     if (to)
         transition->setTargetState(to);
     from->addTransition(transition);

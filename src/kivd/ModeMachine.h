@@ -47,10 +47,7 @@ class RelayedSignalTransition : public QAbstractTransition
 {
     Q_OBJECT
 public:
-    RelayedSignalTransition(const SignalRelay *relay, QObject *sender, const char *signal, int index);
-    QObject *senderObject() const { return m_sender; }
-    // The signal as SIGNAL() writes it.
-    QByteArray signal() const { return m_signal; }
+    RelayedSignalTransition(const SignalRelay *relay, QObject *sender, int index);
 
 protected:
     bool eventTest(QEvent *event) override;
@@ -59,7 +56,6 @@ protected:
 private:
     const SignalRelay *m_relay;
     QObject *m_sender;
-    QByteArray m_signal;
     int m_index;
 };
 
