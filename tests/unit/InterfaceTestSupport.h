@@ -2,22 +2,16 @@
 
 #include "AddressManager.h"
 #include "AddressTestSupport.h"
+#include "KivStateMachine.h"
+#include "LogExpect.h"
+#include "LogHandler.h"
+#include "PrivateNamespaceMain.h"
 #include "Supplicant.h"
 
-#include <QCoreApplication>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
-
-// Runs a command to completion; a failure is printed with the command's output.
-inline bool sh(const QString &program, const QStringList &arguments)
-{
-    QByteArray output;
-    const bool ok = run(program, arguments, &output) == 0;
-    if (!ok)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(' ')), output.constData());
-    return ok;
-}
 
 // An address manager without families whose starts and stops go to a journal; the test emits its
 // connected() and disconnected().
@@ -31,26 +25,22 @@ public:
         *m_journal << "start(" + configuration.address().ip().toString() + ')';
     }
     void stop() override { *m_journal << QStringLiteral("stop"); }
-
-private:
     QStringList *m_journal;
 };
-
-inline QString ssids(const QSet<WirelessNetwork> &networks)
-{
-    QStringList names;
-    for (const WirelessNetwork &network : networks)
-        names << network.ssid().toString();
-    names.sort();
-    return names.join(',');
-}
 
 // Calls go to the shared journal; the test emits the supplicant's signals itself.
 class FakeSupplicant : public Supplicant
 {
 public:
     FakeSupplicant(QObject *parent, const QString &name, QStringList *journal) : Supplicant(parent, name), m_journal(journal) {}
-    bool enable(const QSet<WirelessNetwork> &networks) override { return note("enable(" + ssids(networks) + ')'); }
+    bool enable(const QSet<WirelessNetwork> &networks) override
+    {
+        QStringList ssids;
+        for (const WirelessNetwork &network : networks)
+            ssids << network.ssid().toString();
+        ssids.sort();
+        return note("enable(" + ssids.join(',') + ')');
+    }
     bool disable() override { return note("disable"); }
     bool wpsPbc() override { return note("wpsPbc"); }
     bool wpsPin(const QString &pin) override { return note("wpsPin(" + pin + ')'); }
@@ -82,19 +72,15 @@ public:
         return supplicant;
     }
     FakeSupplicant *made = nullptr;
-
-private:
     QStringList *m_journal;
 };
 
-// One transition of a controller's machine: source, event, target, and what the event gives from
-// the source (driver commands, address manager and supplicant calls and signals, in order).
+// One transition of a controller's machine: source, event (or events, space-separated), target,
+// and what they give from the source (driver commands, address manager and supplicant calls and
+// signals, in order).
 struct TransitionRow
 {
-    const char *source;
-    const char *event;
-    const char *target;
-    const char *journal;
+    const char *source, *event, *target, *journal;
 };
 
 // One named row "source event" per transition, with the columns source, event, target, journal.
@@ -115,6 +101,53 @@ inline void settle()
 {
     for (int round = 0; round < 3; ++round)
         QCoreApplication::processEvents();
+}
+
+// A controller brought from its start through the space-separated events of route, its journal
+// then cleared. The route's first event reaches a machine that has not started yet.
+template<typename Controller, typename... Arguments>
+std::unique_ptr<Controller> controllerIn(const QString &route, const Arguments &...arguments)
+{
+    auto controller = std::make_unique<Controller>(arguments...);
+    controller->apply(route);
+    settle();
+    controller->journal.clear();
+    return controller;
+}
+
+// Routes (space-separated events) from a new controller to each state the table's rows reach: a
+// state takes the route of the first row after which it is active, the row's source's and its event.
+template<typename Controller, std::size_t N, typename... Arguments>
+QHash<QString, QString> routesThrough(const TransitionRow (&table)[N], const Arguments &...arguments)
+{
+    QHash<QString, QString> routes;
+    for (const QString &state : controllerIn<Controller>(QString(), arguments...)->active())
+        routes.insert(state, QString());
+    for (const TransitionRow &row : table) {
+        const QString route = routes.value(row.source) + ' ' + row.event;
+        if (!routes.contains(row.target)) {
+            for (const QString &state : controllerIn<Controller>(route, arguments...)->active())
+                routes.insert(state, routes.value(state, route));
+        }
+    }
+    return routes;
+}
+
+// A row of addTransitionRows from the source reached by its route: the target is active, the
+// journal is the row's, and the controller reports a connection exactly while readyState is active.
+template<typename Controller>
+void checkTransition(const QHash<QString, QString> &routes, const QString &readyState)
+{
+    QFETCH(QString, source);
+    QFETCH(QString, event);
+    QFETCH(QString, target);
+    QFETCH(QStringList, journal);
+    auto controller = controllerIn<Controller>(routes.value(source));
+    QVERIFY2(controller->active().contains(source), qPrintable(controller->active().join(", ")));
+    controller->apply(event);
+    QVERIFY2(controller->active().contains(target), qPrintable(controller->active().join(", ")));
+    QCOMPARE(controller->seen(), journal);
+    QCOMPARE(controller->isConnected(), controller->active().contains(readyState));
 }
 
 // Keeps the state machines' info and debug lines out of the test output (they exceed its limit).

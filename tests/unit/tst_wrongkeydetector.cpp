@@ -12,26 +12,14 @@ namespace {
 
 const QString Network = QStringLiteral("/fi/w1/wpa_supplicant1/Interfaces/0/Networks/0");
 
-QVariantMap state(const QString &value)
-{
-    return {{QStringLiteral("State"), value}};
-}
-
-QVariantMap reason(int value)
-{
-    return {{QStringLiteral("DisconnectReason"), value}};
-}
-
-QVariantMap current(const QString &path)
-{
-    return {{QStringLiteral("CurrentNetwork"), QVariant::fromValue(QDBusObjectPath(path))}};
-}
+QVariantMap state(const QString &value) { return {{"State", value}}; }
+QVariantMap reason(int value) { return {{"DisconnectReason", value}}; }
+QVariantMap current(const QString &path) { return {{"CurrentNetwork", QVariant::fromValue(QDBusObjectPath(path))}}; }
 
 Updates handshakeUntil(const Updates &end)
 {
-    Updates updates {state("scanning"), current(Network), state("authenticating"), state("associating"),
-                     state("associated"), state("4way_handshake")};
-    return updates + end;
+    return Updates{state("scanning"), current(Network), state("authenticating"), state("associating"), state("associated"),
+                   state("4way_handshake")} + end;
 }
 
 } // namespace
@@ -45,30 +33,27 @@ private slots:
     {
         QTest::addColumn<Updates>("updates");
         QTest::addColumn<QStringList>("reported");
-
+        const Updates rejected{reason(15), state("disconnected")};
         QTest::newRow("access point ends the handshake")
-            << handshakeUntil({reason(15), state("disconnected"), state("scanning"), state("inactive")}) << QStringList {Network};
+            << handshakeUntil(rejected + Updates{state("scanning"), state("inactive")}) << QStringList{Network};
         QTest::newRow("reason and state in one update")
-            << handshakeUntil({QVariantMap {{"DisconnectReason", 15}, {"State", "disconnected"}}}) << QStringList {Network};
+            << handshakeUntil({{{"DisconnectReason", 15}, {"State", "disconnected"}}}) << QStringList{Network};
         QTest::newRow("batched straight to scanning")
-            << handshakeUntil({QVariantMap {{"DisconnectReason", 15}, {"State", "scanning"}}}) << QStringList {Network};
+            << handshakeUntil({{{"DisconnectReason", 15}, {"State", "scanning"}}}) << QStringList{Network};
         QTest::newRow("network cleared with the disconnection")
-            << handshakeUntil({QVariantMap {{"CurrentNetwork", QVariant::fromValue(QDBusObjectPath("/"))}, {"DisconnectReason", 2}},
+            << handshakeUntil({{{"CurrentNetwork", QVariant::fromValue(QDBusObjectPath("/"))}, {"DisconnectReason", 2}},
                                state("disconnected")})
-            << QStringList {Network};
-        QTest::newRow("two rejections") << handshakeUntil({reason(15), state("disconnected")})
-                                               + handshakeUntil({reason(15), state("disconnected")})
-                                        << QStringList {Network, Network};
+            << QStringList{Network};
+        QTest::newRow("two rejections") << handshakeUntil(rejected) + handshakeUntil(rejected) << QStringList{Network, Network};
         QTest::newRow("kivd's own disconnect during the handshake")
-            << handshakeUntil({reason(-3), state("disconnected")}) << QStringList {};
-        QTest::newRow("lost after completing") << handshakeUntil({state("group_handshake"), state("completed"), reason(15),
-                                                                  state("disconnected")})
-                                               << QStringList {};
+            << handshakeUntil({reason(-3), state("disconnected")}) << QStringList();
+        QTest::newRow("lost after completing")
+            << handshakeUntil(Updates{state("group_handshake"), state("completed")} + rejected) << QStringList();
         QTest::newRow("stale reason of an earlier disconnection")
-            << Updates {current(Network), reason(15), state("disconnected"), state("associated"), state("4way_handshake"),
-                        state("disconnected")}
-            << QStringList {};
-        QTest::newRow("no network known") << Updates {state("4way_handshake"), reason(15), state("disconnected")} << QStringList {};
+            << Updates{current(Network), reason(15), state("disconnected"), state("associated"), state("4way_handshake"),
+                       state("disconnected")}
+            << QStringList();
+        QTest::newRow("no network known") << Updates{state("4way_handshake")} + rejected << QStringList();
     }
 
     void reportsTheNetworkOnceWhenTheAccessPointEndsTheHandshake()
@@ -77,11 +62,9 @@ private slots:
         QFETCH(QStringList, reported);
         WrongKeyDetector detector;
         QStringList results;
-        for (const QVariantMap &update : updates) {
-            const QString network = detector.update(update);
-            if (!network.isEmpty())
-                results.append(network);
-        }
+        for (const QVariantMap &update : updates)
+            results << detector.update(update);
+        results.removeAll(QString());
         QCOMPARE(results, reported);
     }
 };
