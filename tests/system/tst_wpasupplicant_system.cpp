@@ -1,20 +1,22 @@
-// The supplicant client against kiv-sim-supplicant on a private system bus: connecting, losing and
+// The supplicant client against kiv-sim-supplicant in a sandbox device: connecting, losing and
 // changing the connection, scans' inhibition and watchdog, a WPS session nobody answers, an absent
 // supplicant and shutting down during a disconnection wait. Authentication errors, WPS outcomes
 // and scan results are proven end to end in tst_manager_system and tst_kivctl_daemon_system.
-// Shutting down runs "killall wpa_supplicant", so this runs only as a child of private-bus.sh in a
-// PID namespace of its own.
+// First, Debian's wpa_supplicant serves the members our descriptions (which the simulator serves)
+// list. The device keeps the client's "killall wpa_supplicant" away from the machine.
+#include "BusDescription.h"
+#include "SandboxDeviceTest.h"
 #include "Supplicant.h"
 #include "fi_w1_wpa_supplicant1.h"
+#include "fi_w1_wpa_supplicant1_Interface.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <memory>
@@ -42,20 +44,6 @@ const WirelessNetwork Nowhere(Ssid::fromString(QStringLiteral("Nowhere")), Secur
 // Every log line of both threads and every supplicant signal ("signal wlan0 connected"), in order.
 QMutex journalMutex;
 QStringList journalLines;
-QtMessageHandler testHandler = nullptr;
-
-void note(const QString &line)
-{
-    QMutexLocker locker(&journalMutex);
-    journalLines.append(line);
-}
-
-void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    note(text);
-    if (type == QtFatalMsg || qEnvironmentVariableIsSet("KIV_TEST_VERBOSE"))
-        testHandler(type, context, text);
-}
 
 QStringList journal()
 {
@@ -82,7 +70,7 @@ bool journalInOrder(const QStringList &texts)
 void noteSignals(Supplicant *supplicant, const QString &ifname)
 {
     QObject *const context = QCoreApplication::instance();
-    const auto add = [ifname](const QString &event) { note("signal " + ifname + ' ' + event); };
+    const auto add = [ifname](const QString &event) { qInfo("signal %s %s", qPrintable(ifname), qPrintable(event)); };
     for (auto [signal, event] : {std::pair{&Supplicant::disabled, "disabled"}, {&Supplicant::configured, "configured"},
                                  {&Supplicant::connected, "connected"}, {&Supplicant::wps, "wps"}})
         QObject::connect(supplicant, signal, context, [add, event = event] { add(QLatin1String(event)); });
@@ -98,42 +86,49 @@ void noteSignals(Supplicant *supplicant, const QString &ifname)
 // The signals of one interface so far; the scans wpa_supplicant makes on its own only when asked for.
 QStringList events(const QString &ifname = QStringLiteral("wlan0"), bool withScans = false)
 {
-    QStringList found;
-    const QString prefix = "signal " + ifname + ' ';
-    for (const QString &line : journal()) {
-        if (line.startsWith(prefix) && (withScans || !line.contains(" scanResults")))
-            found << line.mid(prefix.size());
-    }
-    return found;
+    const QRegularExpression prefix("^signal " + ifname + (withScans ? " " : " (?!scanResults)"));
+    return journal().filter(prefix).replaceInStrings(prefix, QString());
 }
 
 // A call to the simulated supplicant's control object.
-QDBusMessage control(const QString &method, const QVariantList &args = {})
+QDBusMessage control(const QString &method)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"),
-                                                       QStringLiteral("com.tarvel.kivsim.Control"), method);
-    call.setArguments(args);
-    return QDBusConnection::systemBus().call(call);
+    return QDBusConnection::systemBus().call(QDBusMessage::createMethodCall(
+        QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"), QStringLiteral("com.tarvel.kivsim.Control"), method));
 }
 
 // The calls the simulated supplicant logged to these members, in order.
-QList<QJsonObject> calls(const QStringList &members)
+QStringList callMembers(const QStringList &members)
 {
-    QList<QJsonObject> found;
+    QStringList found;
     for (const QString &entry : control(QStringLiteral("Calls")).arguments().value(0).toStringList()) {
-        const QJsonObject call = QJsonDocument::fromJson(entry.toUtf8()).object();
-        if (members.contains(call.value(QStringLiteral("member")).toString()))
-            found.append(call);
+        const QString member = QJsonDocument::fromJson(entry.toUtf8()).object().value(QStringLiteral("member")).toString();
+        if (members.contains(member))
+            found.append(member);
     }
     return found;
 }
 
-QStringList callMembers(const QStringList &members)
+// The members of one interface in introspection XML as "method Name(in)(out)", "signal Name(out)"
+// and "property Name type access"; signals only the device's supplicant build serves when asked for.
+QStringList members(const QByteArray &xml, const QString &name, bool extensions)
 {
-    QStringList found;
-    for (const QJsonObject &call : calls(members))
-        found.append(call.value(QStringLiteral("member")).toString());
-    return found;
+    QString error;
+    for (const BusInterfaceDescription &description : BusDescription::parse(xml, &error)) {
+        if (description.name != name)
+            continue;
+        QStringList list;
+        for (const BusMember &method : description.methods)
+            list << "method " + method.name + '(' + method.signature("in") + ")(" + method.signature("out") + ')';
+        for (const BusMember &signal : description.signalMembers) {
+            if (extensions || !signal.deviceExtension)
+                list << "signal " + signal.name + '(' + signal.signature("out") + ')';
+        }
+        for (const BusProperty &property : description.properties)
+            list << "property " + property.name + ' ' + property.type + ' ' + property.access;
+        return list;
+    }
+    return {};
 }
 
 } // namespace
@@ -145,12 +140,10 @@ class TestWpaSupplicantSystem : public QObject
 private slots:
     void initTestCase()
     {
-        QFile init(QStringLiteral("/proc/1/cmdline"));
-        QVERIFY(init.open(QIODevice::ReadOnly));
-        if (!init.readAll().contains("private-bus.sh"))
-            qFatal("refusing to run: kivd's supplicant runs killall; start this through private-bus.sh in a PID namespace");
-        QVERIFY2(QDBusConnection::systemBus().isConnected(), "the private system bus is not reachable");
-        testHandler = qInstallMessageHandler(recordMessage);
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+            QMutexLocker locker(&journalMutex);
+            journalLines.append(text);
+        });
     }
 
     void init()
@@ -167,21 +160,44 @@ private slots:
         m_simulator.terminate();
         m_simulator.waitForFinished(5000);
         QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(service));
-        if (QTest::currentTestFailed()) {
-            for (const QString &line : journal())
-                fprintf(stderr, "  | %s\n", qPrintable(line));
+    }
+
+    // On eth0 with the "wired" driver, the only one usable without a radio. The BSS interface
+    // needs a radio: kivd reads it in the radio scenarios.
+    void realSupplicantServesOurDescriptions()
+    {
+        startSupplicant();
+        FiW1WpaSupplicant1 root(service, QStringLiteral("/fi/w1/wpa_supplicant1"), QDBusConnection::systemBus());
+        const QDBusReply<QDBusObjectPath> created = root.CreateInterface({{"Ifname", "eth0"}, {"Driver", "wired"}});
+        QVERIFY2(created.isValid(), qPrintable(created.error().message()));
+        FiW1WpaSupplicant1Interface interface(service, created.value().path(), QDBusConnection::systemBus());
+        const QDBusReply<QDBusObjectPath> network = interface.AddNetwork({{"ssid", QByteArray("Home")}, {"scan_ssid", 1}, {"key_mgmt", "NONE"}});
+        QVERIFY2(network.isValid(), qPrintable(network.error().message()));
+        const QList<QPair<QString, QString>> objects{{service, root.path()}, {service + ".Interface", interface.path()},
+                                                   {service + ".Interface.WPS", interface.path()},
+                                                   {service + ".Network", network.value().path()}};
+        for (const auto &[name, path] : objects) {
+            QFile xml(qEnvironmentVariable("KIV_SOURCE_DIR") + "/src/kivd/dbus/" + name + ".xml");
+            QVERIFY(xml.open(QIODevice::ReadOnly));
+            const QStringList expected = members(xml.readAll(), name, false);
+            QVERIFY2(!expected.isEmpty(), qPrintable(name));
+            const QDBusMessage reply = QDBusConnection::systemBus().call(QDBusMessage::createMethodCall(
+                service, path, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
+            const QStringList served = members(reply.arguments().value(0).toString().toUtf8(), name, true);
+            for (const QString &member : expected)
+                QVERIFY2(served.contains(member), qPrintable(member + " of " + name + " is not served at " + path));
         }
     }
 
     void connectsThroughAnExistingInterfaceAndFollowsTheAssociation()
     {
-        startSimulator(scenario(homeAp + "," + oldAp));
+        startSupplicant(scenario(homeAp + "," + oldAp));
         FiW1WpaSupplicant1 root(service, QStringLiteral("/fi/w1/wpa_supplicant1"), QDBusConnection::systemBus());
         root.CreateInterface({{QStringLiteral("Ifname"), QStringLiteral("wlan0")}}).waitForFinished();
         Supplicant *supplicant = createSupplicant();
 
-        connectTo({Home});
-        QCOMPARE(events(), QStringList({"configured", "connected"}));
+        QVERIFY(supplicant->enable({Home}));
+        QTRY_COMPARE(events(), QStringList({"configured", "connected"}));
         QCOMPARE(callMembers({"CreateInterface", "GetInterface"}), QStringList({"CreateInterface", "CreateInterface", "GetInterface"}));
         // wpa_supplicant's own forms: the protocols the network allows, the signal poll's values.
         const QVariantMap details {{"Ssid", "Home"}, {"Bssid", "02:00:00:00:01:01"}, {"Encryption", "WPA2-PSK+WPA-PSK"},
@@ -199,7 +215,8 @@ private slots:
 
         // New networks while connected: disconnect (networks removed first), then configure them.
         control(QStringLiteral("ClearCalls"));
-        connectTo({Old});
+        QVERIFY(supplicant->enable({Old}));
+        QTRY_COMPARE(events().count(QStringLiteral("connected")), 3);
         QCOMPARE(events(), QStringList({"configured", "connected", "configured", "connected", "configured", "connected"}));
         QVERIFY(journalInOrder({"Got command, disconnecting and returning to main supplicant loop", "Got new networks"}));
         QCOMPARE(callMembers({"RemoveAllNetworks", "Disconnect", "AddNetwork"}),
@@ -212,7 +229,7 @@ private slots:
     void scanDuringADisconnectionWaitRunsWhenTheWaitEnds()
     {
         // A long scan keeps the supplicant in "scanning", so the disconnection wait has to wait.
-        startSimulator(scenario(cafeAp, R"("timing": {"scanMs": 2500})"));
+        startSupplicant(scenario(cafeAp, R"("timing": {"scanMs": 2500})"));
         Supplicant *supplicant = createSupplicant();
         QVERIFY(supplicant->enable({Nowhere}));
         QTRY_COMPARE(events(), QStringList{"configured"});
@@ -236,7 +253,7 @@ private slots:
     {
         // Scans never finish here: the watchdog answers on wlan0, and on wlan1 the disconnection
         // wait runs into its deadline while the supplicant is being destroyed. Both run at once.
-        startSimulator(scenario(cafeAp, R"("timing": {"scanMs": 60000})"));
+        startSupplicant(scenario(cafeAp, R"("timing": {"scanMs": 60000})"));
         Supplicant *scanning = createSupplicant(QStringLiteral("wlan0"));
         SupplicantFactory factory;
         std::unique_ptr<Supplicant> quitting = factory.create(nullptr, QStringLiteral("wlan1"));
@@ -275,7 +292,7 @@ private slots:
 
     void wpsSessionWithoutRegistrarTimesOut()
     {
-        startSimulator(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk",
+        startSupplicant(scenario(R"({"ssid": "Home", "bssid": "02:00:00:00:01:01", "security": "wpa-psk",
                                     "key": "secret123", "wps": {"mode": "off"}})",
                                 R"("timing": {"stepMs": 10, "scanMs": 40, "wpsExchangeMs": 60, "wpsWalkMs": 700})"));
         Supplicant *supplicant = createSupplicant();
@@ -283,8 +300,8 @@ private slots:
         QTRY_VERIFY(!callMembers({"CreateInterface"}).isEmpty());
         QVERIFY(supplicant->wpsPbc());
         QTRY_COMPARE(events(), QStringList({"wps", "wpsError WPS session timed out"}));
-        QCOMPARE(calls({"Start"}).value(0).value("args").toArray().first().toObject(),
-                 QJsonObject({{"Role", "enrollee"}, {"Type", "pbc"}}));
+        QVERIFY(control(QStringLiteral("Calls")).arguments().value(0).toStringList().join('\n').contains(
+            R"("args":[{"Role":"enrollee","Type":"pbc"}],"interface":"fi.w1.wpa_supplicant1.Interface.WPS","member":"Start")"));
         QTRY_VERIFY(journalInOrder({"Wps session timed out", "Waiting for supplicant to become inactive/disconnected"}));
     }
 
@@ -299,10 +316,8 @@ private slots:
         QVERIFY(supplicant->wpsPbc());
         QTRY_COMPARE(events(), QStringList({"wpsError Wireless interface not present!"}));
         QVERIFY(supplicant->enable({Cafe}));
-        QTest::qWait(300);
-        QCOMPARE(events().count(QStringLiteral("configured")), 0);
 
-        startSimulator(scenario(cafeAp));
+        startSupplicant(scenario(cafeAp));
         supplicant->interfaceAdded();
         QTRY_COMPARE(events().count(QStringLiteral("connected")), 1);
         QCOMPARE(supplicant->getCurrentChannel(), 11);
@@ -329,28 +344,22 @@ private:
         return m_supplicant.get();
     }
 
-    void connectTo(const QSet<WirelessNetwork> &networks)
+    // The simulated supplicant playing this scenario; without one, Debian's wpa_supplicant.
+    void startSupplicant(const QByteArray &scenarioJson = {})
     {
-        const int connections = events().count(QStringLiteral("connected"));
-        QVERIFY(m_supplicant->enable(networks));
-        QTRY_COMPARE(events().count(QStringLiteral("connected")), connections + 1);
-    }
-
-    void startSimulator(const QByteArray &scenarioJson)
-    {
-        QVERIFY(m_scenarioFile.open());
-        m_scenarioFile.resize(0);
-        m_scenarioFile.write(scenarioJson);
-        m_scenarioFile.flush();
         m_simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_simulator.start(QStringLiteral(KIV_SIM_SUPPLICANT), {QStringLiteral("--scenario"), m_scenarioFile.fileName()});
+        if (scenarioJson.isEmpty())
+            m_simulator.start(QStringLiteral("wpa_supplicant"), {QStringLiteral("-u")});
+        else
+            m_simulator.start(QStringLiteral(KIV_SIM_SUPPLICANT), {QStringLiteral("--scenario"), QStringLiteral("/dev/stdin")});
+        m_simulator.write(scenarioJson);
+        m_simulator.closeWriteChannel();
         QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(service), 10000);
     }
 
     QProcess m_simulator;
-    QTemporaryFile m_scenarioFile;
     std::unique_ptr<Supplicant> m_supplicant;
 };
 
-QTEST_GUILESS_MAIN(TestWpaSupplicantSystem)
+KIV_SANDBOX_DEVICE_TEST_MAIN(TestWpaSupplicantSystem, (SandboxDeviceTest::Setup{{"--no-dhcp", "--no-ra"}, {}}))
 #include "tst_wpasupplicant_system.moc"

@@ -1,6 +1,5 @@
 #include "AddressManager.h"
 #include "ConfigFileWriter.h"
-#include "LogHandler.h"
 #include "NetlinkWatcher.h"
 #include "NetworkDriverIp.h"
 #include "ResolvConf.h"
@@ -13,12 +12,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,40 +29,17 @@ const QStringList RaNameservers{QStringLiteral("fd00:50::53"), QStringLiteral("f
 const QStringList RaDomains{QStringLiteral("example.lan"), QStringLiteral("corp.example.com")};
 constexpr int LanTimeoutMs = 30000;
 
-// Runs a program in the device; whether it ran and succeeded.
-bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (output)
-        *output = process.readAllStandardOutput();
-    return ok;
-}
-
-bool ip(const QStringList &arguments) { return run(QStringLiteral("ip"), arguments); }
+bool ip(const QStringList &arguments) { return KivSandbox::run(QStringLiteral("ip"), arguments).ok(); }
 
 QJsonArray ipJson(const QStringList &arguments)
 {
-    QByteArray output;
-    return run(QStringLiteral("ip"), QStringList{QStringLiteral("-j")} + arguments, &output) ? QJsonDocument::fromJson(output).array() : QJsonArray();
+    return QJsonDocument::fromJson(KivSandbox::run(QStringLiteral("ip"), QStringList{QStringLiteral("-j")} + arguments).output).array();
 }
 
-// The kernel's addresses of one interface and family as sorted "address/prefix scope" texts,
-// without deprecated ones.
-QStringList kernelAddresses(const QString &interface, const QString &family = QString())
+// One interface's addresses of a family ("-4" or "-6") as "ip -o" lines, without deprecated ones.
+QString ipAddresses(const QString &interface, const QString &family)
 {
-    QStringList texts;
-    for (const QJsonValue &link : ipJson({"addr", "show", "dev", interface})) {
-        for (const QJsonValue &info : link.toObject().value("addr_info").toArray()) {
-            const QJsonObject address = info.toObject();
-            if (!address.value("deprecated").toBool() && (family.isEmpty() || address.value("family").toString() == family))
-                texts << address.value("local").toString() + '/' + QString::number(address.value("prefixlen").toInt()) + ' '
-                             + address.value("scope").toString();
-        }
-    }
-    texts.sort();
-    return texts;
+    return QString::fromUtf8(KivSandbox::run(QStringLiteral("ip"), {"-o", family, "addr", "show", "dev", interface, "-deprecated"}).output);
 }
 
 // "up=U running=R" of eth0's latest report.
@@ -78,7 +52,7 @@ QString lastStatus(const QSignalSpy &spy)
     return QString();
 }
 
-// The watcher's table in the form kernelAddresses() gives.
+// The watcher's table as sorted "address/prefix scope" texts.
 QStringList watcherAddresses(const NetlinkWatcher &watcher, const QString &interface)
 {
     QStringList texts;
@@ -98,31 +72,14 @@ QStringList names(const QSignalSpy &spy)
     return list;
 }
 
-// A hand-made processed event, multicast as udevd would.
-bool broadcastUdevEvent(const std::string &action, const std::string &interface, const std::string &subsystem,
-                        bool withSequenceNumber = true)
+// A hand-made processed event of this subsystem, multicast as udevd would.
+bool broadcastUdevEvent(const std::string &subsystem, std::vector<std::string> properties)
 {
-    static int sequence = 1000;
-    std::vector<std::string> properties{"ACTION=" + action, "DEVPATH=/devices/virtual/net/" + interface,
-                                        "SUBSYSTEM=" + subsystem, "INTERFACE=" + interface};
-    if (withSequenceNumber)
-        properties.push_back("SEQNUM=" + std::to_string(++sequence));
+    properties.push_back("SUBSYSTEM=" + subsystem);
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
     const bool sent = fd >= 0 && UdevMonitorMessage::multicast(fd, UdevMonitorMessage::build(properties, subsystem));
     close(fd);
     return sent;
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool replaceContent(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -144,9 +101,14 @@ private:
     }
 
 private slots:
-    // The udev cases come first: no earlier interface change of this test can reach their watchers.
-    // Added and removed pairs, a rename (the kernel's "move", reported as added under the new name,
-    // the old name not removed) and a "change" (only logged).
+    // The watchers log critical messages only for faults, such as a receive error on a drained socket.
+    void initTestCase() { qputenv("QT_FATAL_CRITICALS", "1"); }
+
+    // The udev case comes first: no earlier interface change of this test can reach its watcher.
+    // An added pair, a rename (the kernel's "move", reported as added under the new name, the old
+    // name not removed), a "change" (ignored) and the removed pair. Other subsystems' events and
+    // messages libudev cannot turn into a device (no sequence number) cannot be caused without
+    // touching the machine's devices: they are hand-made.
     void udevReportsTheKernelsInterfaceEvents()
     {
         UDevWatcher watcher;
@@ -154,67 +116,28 @@ private slots:
         QSignalSpy removed(&watcher, &UDevWatcher::interfaceRemoved);
         QVERIFY(ip({"link", "add", "kvu0", "type", "veth", "peer", "name", "kvu1"}));
         QTRY_COMPARE(names(added), (QStringList{"kvu0", "kvu1"}));
-        QVERIFY(ip({"link", "del", "kvu0"}));
-        QTRY_COMPARE(names(removed), (QStringList{"kvu0", "kvu1"}));
-
-        QVERIFY(ip({"link", "add", "kvu0", "type", "veth", "peer", "name", "kvu1"}));
-        QTRY_COMPARE(added.count(), 4);
-        added.clear();
-        removed.clear();
         QVERIFY(ip({"link", "set", "kvu0", "name", "kvu9"}));
-        QTRY_COMPARE(names(added), QStringList{"kvu9"});
-        KivLog::debugLevel = 1;
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("Ignoring udev action change for interface kvu9$"));
-        QFile uevent(QStringLiteral("/sys/class/net/kvu9/uevent"));
-        QVERIFY(uevent.open(QIODevice::WriteOnly) && uevent.write("change") == 6);
-        uevent.close();
+        QTRY_COMPARE(names(added), (QStringList{"kvu0", "kvu1", "kvu9"}));
+        QVERIFY(KivSandbox::writeFile(QStringLiteral("/sys/class/net/kvu9/uevent"), "change"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("UDev delivered a message but there was nothing there!$"));
+        QVERIFY(broadcastUdevEvent("block", {"ACTION=add", "DEVPATH=/devices/virtual/block/sda", "SEQNUM=1001"}));
+        QVERIFY(broadcastUdevEvent("net", {"ACTION=add", "DEVPATH=/devices/virtual/net/broken0", "INTERFACE=broken0"}));
         // Deleting the pair shows every earlier event was handled.
         QVERIFY(ip({"link", "del", "kvu9"}));
         QTRY_COMPARE(names(removed), (QStringList{"kvu1", "kvu9"}));
-        QCOMPARE(added.count(), 1);
-    }
-
-    // Other subsystems' events, and messages libudev cannot turn into a device (no sequence number),
-    // cannot be caused without touching the machine's devices: hand-made, followed by a marker event.
-    void udevForeignAndBrokenMessagesAreNotReported()
-    {
-        UDevWatcher watcher;
-        QSignalSpy added(&watcher, &UDevWatcher::interfaceAdded);
-        QSignalSpy removed(&watcher, &UDevWatcher::interfaceRemoved);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("UDev delivered a message but there was nothing there!$"));
-        QVERIFY(broadcastUdevEvent("add", "sda", "block"));
-        QVERIFY(broadcastUdevEvent("add", "broken0", "net", false));
-        QVERIFY(broadcastUdevEvent("remove", "marker0", "net"));
-        QTRY_COMPARE(names(removed), QStringList{"marker0"});
-        QCOMPARE(added.count(), 0);
+        QCOMPARE(added.count(), 3);
     }
 
     // eth0 back as the sandbox made it: down, default link mode, cable in.
     void cleanup()
     {
-        KivLog::debugLevel = 0;
-        if (QFile::exists("/sys/class/net/" + Local))
-            ip({"link", "del", Local});
+        ip({"link", "del", Local});
         ip({"link", "set", Eth0, "down", "mode", "default"});
         QVERIFY(SandboxDeviceTest::plug(Eth0));
     }
 
-    void linkStatusFollowsAdministrativeStateAndCarrier()
-    {
-        QVERIFY(SandboxDeviceTest::unplug(Eth0));
-        NetlinkWatcher watcher;
-        QSignalSpy spy(&watcher, &NetlinkWatcher::interfaceStatusChanged);
-        QVERIFY(ip({"link", "set", Eth0, "up"}));
-        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
-        QVERIFY(SandboxDeviceTest::plug(Eth0));
-        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=1"));
-        QVERIFY(SandboxDeviceTest::unplug(Eth0));
-        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
-        QVERIFY(ip({"link", "set", Eth0, "down"}));
-        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=0 running=0"));
-    }
-
-    void lowerUpWithoutOperationalUpIsNotRunning()
+    // Running needs an operational link, not only a carrier (LOWER_UP): dormant mode keeps it off.
+    void linkStatusFollowsStateCarrierAndOperation()
     {
         addLocalPair();
         QVERIFY(ip({"link", "set", Eth0, "mode", "dormant"}));
@@ -232,6 +155,10 @@ private slots:
         QVERIFY(ip({"link", "set", Eth0, "mode", "default"}));
         QVERIFY(SandboxDeviceTest::unplug(Eth0) && SandboxDeviceTest::plug(Eth0));
         QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=1"));
+        QVERIFY(SandboxDeviceTest::unplug(Eth0));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=1 running=0"));
+        QVERIFY(ip({"link", "set", Eth0, "down"}));
+        QTRY_COMPARE(lastStatus(spy), QStringLiteral("up=0 running=0"));
     }
 
     // The pair exists before the watcher starts: its link is known from the initial link walk.
@@ -247,7 +174,6 @@ private slots:
         QVERIFY(ip({"-6", "addr", "add", "fd00:77::2/64", "dev", Local, "nodad"}));
         QVERIFY(ip({"-6", "addr", "add", "fe80::77/64", "dev", Local, "nodad"}));
         QTRY_COMPARE(changed.count(), 3);
-        QVERIFY(watcher.addresses(Local.toUtf8()).contains({"fe80::77", Local.toUtf8(), false, true, 64}));
 
         // Neither a deprecated address nor host or site scope counts; the marker shows they were seen.
         QVERIFY(ip({"-6", "addr", "add", "fd00:77::3/64", "dev", Local, "nodad", "preferred_lft", "0"}));
@@ -263,7 +189,6 @@ private slots:
         QVERIFY(ip({"addr", "del", "10.77.0.2/24", "dev", Local}));
         QTRY_COMPARE(changed.count(), 6);
         QCOMPARE(watcherAddresses(watcher, Local), (QStringList{"10.77.0.9/32 global", "fe80::77/64 link"}));
-        QCOMPARE(kernelAddresses(Local).filter(QRegularExpression(" (global|link)$")), watcherAddresses(watcher, Local));
     }
 
     void routerAdvertisementOptionsLearnedAndClearedWhenTheLinkGoes_data()
@@ -280,17 +205,14 @@ private slots:
         QSignalSpy nameservers(&watcher, &NetlinkWatcher::nameserversChanged);
         QSignalSpy domains(&watcher, &NetlinkWatcher::searchDomainsChanged);
         QVERIFY(ip({"link", "set", Eth0, "up"}));
-        QList<NetlinkAddress> expected;
-        for (const QString &server : RaNameservers)
-            expected << NetlinkAddress{server, Eth0.toUtf8(), false, false, 128};
+        const QList<NetlinkAddress> expected{{RaNameservers.at(0), Eth0.toUtf8(), false, false, 128},
+                                             {RaNameservers.at(1), Eth0.toUtf8(), false, false, 128}};
         QTRY_COMPARE_WITH_TIMEOUT(watcher.nameservers(), expected, LanTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(watcher.searchDomains(), RaDomains, LanTimeoutMs);
-        QCOMPARE(nameservers.count(), 1);
-        QCOMPARE(domains.count(), 1);
+        QCOMPARE(QList<int>({nameservers.count(), domains.count()}), QList<int>({1, 1}));
 
         QVERIFY(unplug ? SandboxDeviceTest::unplug(Eth0) : ip({"link", "set", Eth0, "down"}));
-        QTRY_COMPARE(nameservers.count(), 2);
-        QTRY_COMPARE(domains.count(), 2);
+        QTRY_COMPARE(QList<int>({nameservers.count(), domains.count()}), QList<int>({2, 2}));
         QVERIFY(watcher.nameservers().isEmpty() && watcher.searchDomains().isEmpty());
     }
 
@@ -301,31 +223,30 @@ private slots:
         const QString target = SandboxDeviceTest::sandboxDir() + QStringLiteral("/resolv.conf");
         const QByteArray header = ConfigFileWriter::Header.toUtf8();
         QCOMPARE(QFileInfo("/etc/resolv.conf").symLinkTarget(), target);
-        QVERIFY(replaceContent(target, "nameserver 192.0.2.99\n"));
+        QVERIFY(KivSandbox::writeFile(target, "nameserver 192.0.2.99\n"));
         QCOMPARE(ResolvConf::readNameservers(), QStringList{"192.0.2.99"});
         ResolvConfImpl resolver;
         resolver.write();
         QCOMPARE(QFileInfo("/etc/resolv.conf").symLinkTarget(), target);
-        QCOMPARE(contentOf(target), header);
+        QCOMPARE(KivSandbox::readFile(target), header);
 
-        resolver.setNameservers({QHostAddress("10.0.0.1")}, InterfaceName(Eth0));
-        resolver.setSearchDomains({"home.lan"}, InterfaceName(Eth0));
-        resolver.write();
+        const auto write = [&resolver](const QString &domain) {
+            resolver.setNameservers({QHostAddress("10.0.0.1")}, InterfaceName(Eth0));
+            resolver.setSearchDomains({domain}, InterfaceName(Eth0));
+            resolver.write();
+        };
+        write("home.lan");
         QCOMPARE(ResolvConf::readNameservers(), QStringList{"10.0.0.1"});
-        QVERIFY(replaceContent(target, "edited by hand\n"));
-        resolver.setNameservers({QHostAddress("10.0.0.1")}, InterfaceName(Eth0));
-        resolver.setSearchDomains({"home.lan"}, InterfaceName(Eth0));
-        resolver.write();
-        QCOMPARE(contentOf(target), QByteArray("edited by hand\n"));
-        resolver.setSearchDomains({"office.lan"}, InterfaceName(Eth0));
-        resolver.write();
-        QCOMPARE(contentOf(target), header + "nameserver 10.0.0.1\nsearch office.lan\n");
+        QVERIFY(KivSandbox::writeFile(target, "edited by hand\n"));
+        write("home.lan");
+        QCOMPARE(KivSandbox::readFile(target), QByteArray("edited by hand\n"));
+        write("office.lan");
+        QCOMPARE(KivSandbox::readFile(target), header + "nameserver 10.0.0.1\nsearch office.lan\n");
     }
 
     // An AddressManager with real udhcpc and the installed helper script: the lease, the route and
-    // the resolver file with eth0's advertised servers (wlan0's stay out); a killed udhcpc is
-    // replaced with the lease kept; stop removes what was applied.
-    void addressManagerAppliesLeaseAndAdvertisementAndKeepsTheLease()
+    // the resolver file with eth0's advertised servers (wlan0's stay out); stop removes them.
+    void addressManagerAppliesLeaseAndAdvertisementUntilStopped()
     {
         NetlinkWatcher watcher;
         NetworkDriverIp driver;
@@ -335,51 +256,30 @@ private slots:
         QSignalSpy disconnected(&manager, &AddressManager::disconnected);
         QVERIFY(ip({"link", "set", "wlan0", "up"}) && ip({"link", "set", Eth0, "up"}));
         manager.start(InterfaceConfiguration(Eth0));
-        QTRY_COMPARE_WITH_TIMEOUT(kernelAddresses(Eth0, "inet").size(), 1, LanTimeoutMs);
-        QVERIFY2(QRegularExpression("^192\\.168\\.50\\.\\d+/24 global$").match(kernelAddresses(Eth0, "inet").value(0)).hasMatch(),
-                 qPrintable(kernelAddresses(Eth0, "inet").value(0)));
+        // Exactly one IPv4 address: the lease.
+        const QRegularExpression lease("^\\d+: eth0 +inet 192\\.168\\.50\\.\\d+/24 [^\\n]*scope global[^\\n]*\n$");
+        QTRY_VERIFY_WITH_TIMEOUT(lease.match(ipAddresses(Eth0, "-4")).hasMatch(), LanTimeoutMs);
         QCOMPARE(ipJson({"-4", "route", "show", "default"}).at(0).toObject().value("gateway").toString(), QStringLiteral("192.168.50.1"));
         const QByteArray resolv = ConfigFileWriter::Header.toUtf8()
                                   + "nameserver 192.168.50.53\nnameserver fd00:50::53\nnameserver 192.168.50.54\n"
                                     "search wired.kiv.test example.lan corp.example.com\n";
-        QTRY_COMPARE_WITH_TIMEOUT(contentOf("/etc/resolv.conf"), resolv, LanTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(!kernelAddresses("wlan0", "inet6").filter(" global").isEmpty(), LanTimeoutMs);
-        QCOMPARE(contentOf("/etc/resolv.conf"), resolv);
+        QTRY_COMPARE_WITH_TIMEOUT(KivSandbox::readFile("/etc/resolv.conf"), resolv, LanTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(ipAddresses("wlan0", "-6").contains(" scope global "), LanTimeoutMs);
+        QCOMPARE(KivSandbox::readFile("/etc/resolv.conf"), resolv);
         QCOMPARE(connected.count(), 1);
-
-        QByteArray pid;
-        QVERIFY(run("pidof", {"udhcpc"}, &pid));
-        const QStringList leased = kernelAddresses(Eth0, "inet");
-        QVERIFY(::kill(pid.trimmed().toInt(), SIGKILL) == 0);
-        QByteArray restarted;
-        QTRY_VERIFY_WITH_TIMEOUT(run("pidof", {"udhcpc"}, &restarted) && restarted != pid, 5000);
-        QCOMPARE(kernelAddresses(Eth0, "inet"), leased);
-        QCOMPARE(contentOf("/etc/resolv.conf"), resolv);
-        QVERIFY(manager.isConnected());
 
         manager.stop();
-        QCOMPARE(kernelAddresses(Eth0, "inet"), QStringList());
-        QCOMPARE(kernelAddresses(Eth0, "inet6").filter(" global"), QStringList());
-        QCOMPARE(contentOf("/etc/resolv.conf"), ConfigFileWriter::Header.toUtf8());
-        QCOMPARE(connected.count(), 1);
-        QCOMPARE(disconnected.count(), 1);
+        QCOMPARE(ipAddresses(Eth0, "-4"), QString());
+        QVERIFY(!ipAddresses(Eth0, "-6").contains(" scope global "));
+        QCOMPARE(KivSandbox::readFile("/etc/resolv.conf"), ConfigFileWriter::Header.toUtf8());
+        QCOMPARE(QList<int>({connected.count(), disconnected.count()}), QList<int>({1, 1}));
     }
 };
 
-namespace {
-
-SandboxDeviceTest::Setup lanSandbox()
-{
-    SandboxDeviceTest::Setup setup;
-    setup.prepare = [](KivSandbox &sandbox) {
-        return sandbox.configureLan(KivSandbox::Namespace::WiredLan,
-                                    {"--rdnss", RaNameservers.join(' '), "--dnssl", RaDomains.join(' ')})
-               && sandbox.configureLan(KivSandbox::Namespace::WirelessLan, {"--dnssl", "none", "--dhcp", "off"});
-    };
-    return setup;
-}
-
-} // namespace
-
-KIV_SANDBOX_DEVICE_TEST_MAIN(TestKernelSystem, lanSandbox())
+// Inside the device: the wired LAN advertises two name servers and two search domains, the
+// wireless LAN a server of its own and no DHCP.
+KIV_SANDBOX_DEVICE_TEST_MAIN(TestKernelSystem, (SandboxDeviceTest::Setup{{}, [](KivSandbox &sandbox) {
+    return sandbox.configureLan(KivSandbox::Namespace::WiredLan, {"--rdnss", RaNameservers.join(' '), "--dnssl", RaDomains.join(' ')})
+           && sandbox.configureLan(KivSandbox::Namespace::WirelessLan, {"--dnssl", "none", "--dhcp", "off"});
+}}))
 #include "tst_kernel_system.moc"

@@ -1,5 +1,7 @@
 #include "KivSandbox.h"
 
+#include "SandboxEnv.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -7,18 +9,12 @@
 #include <sched.h>
 #include <unistd.h>
 
-static QString connectionName(const QString &sandbox)
-{
-    return QStringLiteral("kiv-sandbox-") + sandbox;
-}
-
 QString KivSandbox::toolPath() { return QStringLiteral(KIV_SANDBOX_TOOL); }
 QString KivSandbox::kivdPath() { return QStringLiteral(KIV_SANDBOX_KIVD); }
 QString KivSandbox::programDir() { return QStringLiteral(KIV_SANDBOX_PROGRAM_DIR); }
 
 KivSandbox::Result KivSandbox::run(const QString &program, const QStringList &arguments, int timeoutMs)
 {
-    Result result;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
@@ -29,10 +25,20 @@ KivSandbox::Result KivSandbox::run(const QString &program, const QStringList &ar
         process.kill();
         process.waitForFinished(5000);
     }
-    result.output = process.readAll() + (finished ? "" : "\n(timed out)");
-    if (finished && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    return result;
+    const bool normal = finished && process.exitStatus() == QProcess::NormalExit;
+    return {normal ? process.exitCode() : -1, process.readAll() + (finished ? "" : "\n(timed out)")};
+}
+
+QByteArray KivSandbox::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool KivSandbox::writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 bool KivSandbox::up(const QStringList &options)
@@ -41,18 +47,15 @@ bool KivSandbox::up(const QStringList &options)
         return true;
     const Result result = run(toolPath(), QStringList{"up", "--owner", QString::number(QCoreApplication::applicationPid())} + options, 60000);
     const QString name = QString::fromUtf8(result.output).trimmed().section(QLatin1Char('\n'), -1);
-    QFile env(QStringLiteral("/run/kiv-sandbox/") + name + QStringLiteral("/env"));
-    if (!result.ok() || !env.open(QIODevice::ReadOnly)) {
+    std::string error;
+    const auto env = SandboxEnv::read("/run/kiv-sandbox/" + name.toStdString() + "/env", &error);
+    if (!result.ok() || env.empty()) {
         m_lastError = QString::fromUtf8(result.output);
         return false;
     }
     m_name = name;
-    m_dir = QStringLiteral("/run/kiv-sandbox/") + name;
-    for (const QByteArray &line : env.readAll().split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0)
-            m_env.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-    }
+    for (const auto &[key, value] : env)
+        m_env.insert(QString::fromStdString(key), QString::fromStdString(value));
     return true;
 }
 
@@ -63,14 +66,11 @@ bool KivSandbox::down()
     for (const QPointer<QProcess> &process : qAsConst(m_processes))
         stop(process, 2000);
     m_processes.clear();
-    QDBusConnection::disconnectFromBus(connectionName(m_name));
-    const Result result = run(toolPath(), {QStringLiteral("down"), m_name}, 60000);
-    if (!result.ok())
-        m_lastError = QString::fromUtf8(result.output);
+    QDBusConnection::disconnectFromBus(QStringLiteral("kiv-sandbox-") + m_name);
+    const bool removed = tool(QStringLiteral("down"), {}, 60000).ok();
     m_name.clear();
-    m_dir.clear();
     m_env.clear();
-    return result.ok();
+    return removed;
 }
 
 QString KivSandbox::netns(Namespace ns) const
@@ -81,16 +81,14 @@ QString KivSandbox::netns(Namespace ns) const
 
 QDBusConnection KivSandbox::bus()
 {
-    return QDBusConnection::connectToBus(m_env.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS")), connectionName(m_name));
+    return QDBusConnection::connectToBus(m_env.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS")), QStringLiteral("kiv-sandbox-") + m_name);
 }
 
 QString KivSandbox::hostPath(const QString &devicePath) const
 {
     if (isUp() && devicePath.startsWith(QLatin1String("/tmp/")))
-        return m_dir + devicePath;
-    if (isUp() && devicePath == QLatin1String("/etc/resolv.conf"))
-        return m_dir + QStringLiteral("/resolv.conf");
-    return {};
+        return dir() + devicePath;
+    return isUp() && devicePath == QLatin1String("/etc/resolv.conf") ? dir() + QStringLiteral("/resolv.conf") : QString();
 }
 
 QProcess *KivSandbox::start(const QString &program, const QStringList &arguments, const QString &busName, int timeoutMs)
@@ -99,7 +97,7 @@ QProcess *KivSandbox::start(const QString &program, const QStringList &arguments
         return nullptr;
     auto *process = new QProcess(this);
     process->setProcessChannelMode(QProcess::MergedChannels);
-    process->start(QStringLiteral(KIV_SANDBOX_NS), QStringList{QStringLiteral("enter"), m_dir, QStringLiteral("--"), program} + arguments);
+    process->start(QStringLiteral(KIV_SANDBOX_NS), QStringList{QStringLiteral("enter"), dir(), QStringLiteral("--"), program} + arguments);
     if (!process->waitForStarted(10000)) {
         m_lastError = process->errorString();
         delete process;
@@ -125,17 +123,14 @@ bool KivSandbox::stop(QProcess *process, int timeoutMs)
     return false;
 }
 
+// Neither runs anything without a sandbox: the launcher refuses an empty directory, the tool an empty name.
 KivSandbox::Result KivSandbox::exec(const QStringList &command, int timeoutMs)
 {
-    if (!isUp())
-        return {};
-    return run(QStringLiteral(KIV_SANDBOX_NS), QStringList{QStringLiteral("enter"), m_dir, QStringLiteral("--")} + command, timeoutMs);
+    return run(QStringLiteral(KIV_SANDBOX_NS), QStringList{QStringLiteral("enter"), dir(), QStringLiteral("--")} + command, timeoutMs);
 }
 
 KivSandbox::Result KivSandbox::tool(const QString &command, const QStringList &arguments, int timeoutMs)
 {
-    if (!isUp())
-        return {};
     const Result result = run(toolPath(), QStringList{command, m_name} + arguments, timeoutMs);
     if (!result.ok())
         m_lastError = QString::fromUtf8(result.output);

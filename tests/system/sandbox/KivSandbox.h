@@ -1,13 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDBusConnection>
 #include <QHash>
-#include <QList>
-#include <QObject>
 #include <QPointer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 // One throwaway simulated device for a system test, driven through the kiv-sandbox tool
@@ -38,7 +34,7 @@ public:
     QString lastError() const { return m_lastError; }
 
     QString name() const { return m_name; }
-    QString dir() const { return m_dir; }
+    QString dir() const { return isUp() ? QStringLiteral("/run/kiv-sandbox/") + m_name : QString(); }
     QString netns(Namespace ns) const;
     // The private system bus, as seen from the test process.
     QDBusConnection bus();
@@ -67,7 +63,7 @@ public:
     // Changes what the LAN's dnsmasq hands out ("kiv-sandbox lan" options) and restarts it.
     bool configureLan(Namespace lan, const QStringList &options)
     {
-        return tool(QStringLiteral("lan"), QStringList{lan == Namespace::WiredLan ? QStringLiteral("wired") : QStringLiteral("wifi")} + options).ok();
+        return tool(QStringLiteral("lan"), QStringList{lan == Namespace::WiredLan ? "wired" : "wifi"} + options).ok();
     }
     // The sandbox's station joins or leaves the access point on uap0; returns its MAC or empty.
     QString stationJoin() { return station(QStringLiteral("join")); }
@@ -76,7 +72,7 @@ public:
     // waits for its bus name.
     bool startSupplicant(const QString &scenarioFile, const QStringList &arguments = {})
     {
-        return tool(QStringLiteral("start-supplicant"), QStringList{scenarioFile, QStringLiteral("--")} + arguments, 60000).ok();
+        return tool(QStringLiteral("start-supplicant"), QStringList{scenarioFile, "--"} + arguments, 60000).ok();
     }
 
     static QString toolPath();
@@ -84,6 +80,10 @@ public:
     // Directory of the sandbox's programs: kiv-sandbox-ns and the doubles.
     static QString programDir();
     static Result run(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
+    // A whole file as the test process sees it, empty when it cannot be read.
+    static QByteArray readFile(const QString &path);
+    // Replaces a file's content; false when it cannot be written completely.
+    static bool writeFile(const QString &path, const QByteArray &content);
 
 private:
     QString station(const QString &action)
@@ -93,7 +93,6 @@ private:
     }
 
     QString m_name;
-    QString m_dir;
     QString m_lastError;
     QHash<QString, QString> m_env;
     QList<QPointer<QProcess>> m_processes;

@@ -3,7 +3,6 @@
 #include "SandboxEnv.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -21,34 +20,26 @@ int fail(const char *program, const char *what, const KivSandbox &sandbox)
     return 1;
 }
 
-int runOnMachine(int argc, char **argv, const Setup &setup)
+int runOnMachine(char **argv, const Setup &setup)
 {
     KivSandbox sandbox;
     if (!sandbox.up(setup.upOptions))
         return fail(argv[0], "cannot create a sandbox", sandbox);
     if (setup.prepare && !setup.prepare(sandbox))
         return fail(argv[0], "cannot prepare sandbox", sandbox);
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    // The run inside writes straight to this program's output.
+    QProcess run;
+    run.setProcessChannelMode(QProcess::ForwardedChannels);
     qputenv(SandboxVariable, sandbox.name().toUtf8());
-    QProcess *run = sandbox.start(QCoreApplication::applicationFilePath(), arguments);
+    run.start(KivSandbox::programDir() + QStringLiteral("/kiv-sandbox-ns"),
+              QStringList{"enter", sandbox.dir(), "--", QCoreApplication::applicationFilePath()} + QCoreApplication::arguments().mid(1));
     qunsetenv(SandboxVariable);
-    if (!run)
+    if (!run.waitForStarted(10000))
         return fail(argv[0], "cannot start inside sandbox", sandbox);
-    const auto forward = [run] {
-        const QByteArray output = run->readAll();
-        std::fwrite(output.constData(), 1, std::size_t(output.size()), stdout);
-        std::fflush(stdout);
-    };
-    QObject::connect(run, &QProcess::readyRead, forward);
-    QEventLoop loop;
-    QObject::connect(run, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
-    if (run->state() != QProcess::NotRunning)
-        loop.exec();
-    forward();
-    const int code = run->exitStatus() == QProcess::NormalExit ? run->exitCode() : fail(argv[0], "crashed inside sandbox", sandbox);
-    return sandbox.down() ? code : fail(argv[0], "removing the sandbox failed", sandbox);
+    run.waitForFinished(-1);
+    if (run.exitStatus() != QProcess::NormalExit)
+        return fail(argv[0], "crashed inside sandbox", sandbox);
+    return sandbox.down() ? run.exitCode() : fail(argv[0], "removing the sandbox failed", sandbox);
 }
 
 int runInDevice(int argc, char **argv, const std::function<int(int, char **)> &runTests)
@@ -70,30 +61,18 @@ int main(int argc, char **argv, const Setup &setup, const std::function<int(int,
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsSet(SandboxVariable))
         return runInDevice(argc, argv, runTests);
-    return runOnMachine(argc, argv, setup);
+    return runOnMachine(argv, setup);
 }
 
-QString sandboxDir()
-{
-    return QString::fromStdString(SandboxEnv::deviceDirectory());
-}
+QString sandboxDir() { return QString::fromStdString(SandboxEnv::deviceDirectory()); }
 
+// Outside a device the sandbox name is empty, which the tool refuses.
 KivSandbox::Result tool(const QString &command, const QStringList &arguments)
 {
-    const QString dir = sandboxDir();
-    if (dir.isEmpty())
-        return {};
-    return KivSandbox::run(KivSandbox::toolPath(), QStringList{command, QFileInfo(dir).fileName()} + arguments);
+    return KivSandbox::run(KivSandbox::toolPath(), QStringList{command, QFileInfo(sandboxDir()).fileName()} + arguments);
 }
 
-bool plug(const QString &interface)
-{
-    return tool(QStringLiteral("plug"), {interface}).ok();
-}
-
-bool unplug(const QString &interface)
-{
-    return tool(QStringLiteral("unplug"), {interface}).ok();
-}
+bool plug(const QString &interface) { return tool(QStringLiteral("plug"), {interface}).ok(); }
+bool unplug(const QString &interface) { return tool(QStringLiteral("unplug"), {interface}).ok(); }
 
 } // namespace SandboxDeviceTest

@@ -2,8 +2,6 @@
 
 #include "KivSandbox.h"
 
-#include <QString>
-#include <QStringList>
 #include <QtTest>
 
 #include <functional>
