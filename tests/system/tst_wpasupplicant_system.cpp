@@ -1,7 +1,7 @@
 // The supplicant client against kiv-sim-supplicant on a private system bus: connecting, losing and
 // changing the connection, scans' inhibition and watchdog, a WPS session nobody answers, an absent
 // supplicant and shutting down during a disconnection wait. Authentication errors, WPS outcomes
-// and scan results are proven end to end in tst_manager_system and tst_kivctl_daemon_system.
+// and scan results are proven end to end in tst_manager_system.
 // Shutting down runs "killall wpa_supplicant", so this runs only as a child of private-bus.sh in a
 // PID namespace of its own.
 #include "Supplicant.h"
