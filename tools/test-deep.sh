@@ -24,7 +24,7 @@ parts=${*:-asan tsan soak fuzz radio}
 wanted() { case " $parts " in *" $1 "*) return 0 ;; esac; return 1; }
 
 # Tests that run supplicant code on its worker thread, or the daemon in wireless mode.
-tsan_tests='tst_supplicant$|tsan_supplicantmessagequeue|wpasupplicant_client|tst_manager_system$|kivctl_daemon_system'
+tsan_tests='tst_supplicant$|tsan_supplicantmessagequeue|wpasupplicant_client|tst_manager_system$'
 
 row()
 {

@@ -1,7 +1,7 @@
 // The supplicant client against kiv-sim-supplicant in a sandbox device: connecting, losing and
 // changing the connection, scans' inhibition and watchdog, a WPS session nobody answers, an absent
 // supplicant and shutting down during a disconnection wait. Authentication errors, WPS outcomes
-// and scan results are proven end to end in tst_manager_system and tst_kivctl_daemon_system.
+// and scan results are proven end to end in tst_manager_system.
 // First, Debian's wpa_supplicant serves the members our descriptions (which the simulator serves)
 // list. The device keeps the client's "killall wpa_supplicant" away from the machine.
 #include "BusDescription.h"

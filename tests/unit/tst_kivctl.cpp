@@ -1,6 +1,6 @@
 // kivctl's command line and output, without a bus: the values it would send, the refusals of
 // bad input, and what it prints (tables, JSON, signal lines), never a network key. Bus failures
-// and exit statuses are tst_kivctl_daemon_system's.
+// and exit statuses are tst_manager_system's.
 #include "KivctlCommand.h"
 #include "KivctlFormat.h"
 

@@ -4,14 +4,7 @@
 // properties through the standard properties interface, and records every signal it sends.
 #include "KivSandbox.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QObject>
-#include <QProcess>
-#include <QStringList>
-#include <QVariantMap>
+#include <QtDBus>
 #include <QtTest>
 
 class KivdClient : public QObject
@@ -19,6 +12,8 @@ class KivdClient : public QObject
     Q_OBJECT
 public:
     static constexpr int Patience = 30000;
+    static inline const QString Service = QStringLiteral("com.tarvel.kiv");
+    static inline const QString Path = QStringLiteral("/com/tarvel/kiv");
 
     explicit KivdClient(KivSandbox *sandbox) : m_sandbox(sandbox) {}
 
@@ -37,46 +32,24 @@ public:
             return false;
         const QStringList command = launcher + QStringList{KivSandbox::kivdPath()} + arguments;
         m_kivd = m_sandbox->start(command.first(), command.mid(1), Service, Patience);
-        if (m_kivd && !launcher.isEmpty() && !runsLikeLauncher(launcher))
-            return false;
         return m_kivd && awaitEvent(QStringLiteral("Started"));
     }
     // setpriv with the unit's CapabilityBoundingSet= and NoNewPrivileges=; empty when the unit has no bounding set.
     static QStringList unitLauncher(const QString &unitFile)
     {
         QFile file(unitFile);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return {};
-        QStringList capabilities;
-        bool noNewPrivileges = false;
-        for (const QByteArray &raw : file.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (line.startsWith(QLatin1String("CapabilityBoundingSet="))) {
-                for (const QString &name : line.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                    capabilities << QLatin1Char('+') + name.toLower().remove(QLatin1String("cap_"));
-            }
-            noNewPrivileges |= line == QLatin1String("NoNewPrivileges=yes") || line == QLatin1String("NoNewPrivileges=true");
-        }
+        const QString unit = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        const auto setting = [&](const char *key) {
+            return QRegularExpression(QLatin1String(key) + "=(.*)$", QRegularExpression::MultilineOption).match(unit).captured(1).simplified();
+        };
+        const QString capabilities = setting("^CapabilityBoundingSet").toLower().replace(QLatin1String("cap_"), QLatin1String("+")).replace(' ', ',');
         if (capabilities.isEmpty())
             return {};
-        QStringList launcher{QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--inh-caps=-all"),
-                             QStringLiteral("--bounding-set=-all,") + capabilities.join(QLatin1Char(','))};
-        if (noNewPrivileges)
+        QStringList launcher{"/usr/bin/setpriv", "--inh-caps=-all", "--bounding-set=-all," + capabilities};
+        if (QStringList{"yes", "true"}.contains(setting("^NoNewPrivileges")))
             launcher << QStringLiteral("--no-new-privs");
         return launcher << QStringLiteral("--");
     }
-    // The running daemon has the bounding set and no-new-privileges flag a program under the launcher gets.
-    bool runsLikeLauncher(const QStringList &launcher)
-    {
-        const QString status = QStringLiteral("grep -E '^(CapBnd|NoNewPrivs)' /proc/%1/status");
-        const KivSandbox::Result expected = m_sandbox->exec(launcher + QStringList{"sh", "-c", status.arg("self")});
-        const KivSandbox::Result actual = m_sandbox->exec({"sh", "-c", status.arg("$(pidof kivd)")});
-        if (expected.exitCode == 0 && expected.output == actual.output)
-            return true;
-        qWarning("kivd runs with\n%s\nexpected\n%s", actual.output.constData(), expected.output.constData());
-        return false;
-    }
-    // Stops the daemon, if it was started; for cleanupTestCase().
     void stopKivd()
     {
         if (m_kivd)
@@ -85,11 +58,8 @@ public:
     // Shows the end of the daemon's log after a failed test function; for cleanup().
     void showLogAfterFailure()
     {
-        if (!QTest::currentTestFailed())
-            return;
-        const QList<QByteArray> all = log().split('\n');
-        for (const QByteArray &line : all.mid(qMax(0, all.size() - 80)))
-            qInfo("kivd| %s", line.constData());
+        if (QTest::currentTestFailed())
+            qInfo("kivd log, last lines:\n%s", log().right(8000).constData());
     }
 
     // Starts the simulated supplicant with this scenario on the sandbox bus. It runs under its own
@@ -97,62 +67,40 @@ public:
     bool startSimulatedSupplicant(const QString &program, const QByteArray &scenario)
     {
         QFile file(m_sandbox->hostPath(QStringLiteral("/tmp/scenario.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(scenario) != scenario.size())
-            return false;
-        file.close();
-        return m_sandbox->start(program, {QStringLiteral("--scenario"), QStringLiteral("/tmp/scenario.json")},
-                                QStringLiteral("fi.w1.wpa_supplicant1"));
+        return file.open(QIODevice::WriteOnly) && file.write(scenario) == scenario.size() && file.flush()
+               && m_sandbox->start(program, {"--scenario", "/tmp/scenario.json"}, QStringLiteral("fi.w1.wpa_supplicant1"));
     }
     // A call to the simulated supplicant's control interface.
     QDBusMessage simulator(const QString &method, const QVariantList &arguments)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.tarvel.kivsim"), QStringLiteral("/control"),
-                                                           QStringLiteral("com.tarvel.kivsim.Control"), method);
+        QDBusMessage call = QDBusMessage::createMethodCall("com.tarvel.kivsim", "/control", "com.tarvel.kivsim.Control", method);
         call.setArguments(arguments);
         return m_sandbox->bus().call(call);
     }
 
     // Events are handled while waiting: the daemon blocks once its log fills the pipe to this process.
-    QDBusMessage call(const QString &member, const QVariantList &arguments = {},
-                      const QString &interface = Service)
+    QDBusMessage call(const QString &member, const QVariantList &arguments = {}, const QString &interface = Service)
     {
         QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, interface, member);
         message.setArguments(arguments);
         return m_sandbox->bus().call(message, QDBus::BlockWithGui, Patience);
     }
-    bool command(const QString &member, const QVariantList &arguments = {})
-    {
-        return call(member, arguments).type() == QDBusMessage::ReplyMessage;
-    }
+    bool command(const QString &member, const QVariantList &arguments = {}) { return call(member, arguments).type() == QDBusMessage::ReplyMessage; }
     bool setMode(const QString &mode) { return command(QStringLiteral("SetNormalMode"), {mode}); }
     QVariant property(const QString &name)
     {
-        const QDBusMessage reply = call(QStringLiteral("Get"), {Service, name}, Properties);
-        return reply.arguments().value(0).value<QDBusVariant>().variant();
+        return call("Get", {Service, name}, Properties).arguments().value(0).value<QDBusVariant>().variant();
     }
-    QVariantMap mapProperty(const QString &name) { return toMap(property(name)); }
     bool setProperty(const QString &name, const QVariant &value)
     {
-        return call(QStringLiteral("Set"), {Service, name, QVariant::fromValue(QDBusVariant(value))}, Properties).type()
-               == QDBusMessage::ReplyMessage;
+        return call("Set", {Service, name, QVariant::fromValue(QDBusVariant(value))}, Properties).type() == QDBusMessage::ReplyMessage;
     }
-    QVariantMap details(const QString &interface)
-    {
-        return toMap(call(QStringLiteral("InterfaceDetails"), {interface}).arguments().value(0));
-    }
+    QVariantMap details(const QString &interface) { return toMap(call("InterfaceDetails", {interface}).arguments().value(0)); }
     // The interface's IPv4 addresses as "ip addr" shows them in the device.
-    QByteArray ipv4(const QString &interface)
-    {
-        return m_sandbox->exec({QStringLiteral("ip"), QStringLiteral("-4"), QStringLiteral("addr"), QStringLiteral("show"),
-                                QStringLiteral("dev"), interface})
-            .output;
-    }
-
+    QByteArray ipv4(const QString &interface) { return m_sandbox->exec({"ip", "-4", "addr", "show", "dev", interface}).output; }
     static QVariantMap toMap(const QVariant &value)
     {
-        if (value.canConvert<QDBusArgument>())
-            return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
-        return value.toMap();
+        return value.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(value.value<QDBusArgument>()) : value.toMap();
     }
 
     // "Member arg arg" per signal; map arguments are left out.
@@ -162,11 +110,8 @@ public:
     QStringList takeEvents()
     {
         sync();
-        const QStringList taken = m_events;
-        m_events.clear();
-        return taken;
+        return std::exchange(m_events, {});
     }
-
     // Waits for a signal, then for a reply the daemon sends after everything emitted before.
     bool awaitEvent(const QString &event, int timeoutMs = Patience)
     {
@@ -190,15 +135,8 @@ public:
             m_log += m_kivd->readAll();
         return m_log;
     }
-    bool awaitLog(const QByteArray &text, int timeoutMs = Patience)
-    {
-        return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
-    }
+    bool awaitLog(const QByteArray &text, int timeoutMs = Patience) { return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs); }
     int logCount(const QByteArray &text) { return log().count(text); }
-
-    static inline const QString Service = QStringLiteral("com.tarvel.kiv");
-    static inline const QString Path = QStringLiteral("/com/tarvel/kiv");
-    static inline const QString Properties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 public slots:
     void record(const QDBusMessage &message)
@@ -212,6 +150,7 @@ public slots:
     }
 
 private:
+    static inline const QString Properties = QStringLiteral("org.freedesktop.DBus.Properties");
     KivSandbox *m_sandbox;
     QProcess *m_kivd = nullptr;
     QByteArray m_log;
