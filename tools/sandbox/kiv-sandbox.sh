@@ -623,6 +623,7 @@ cmd_station() {
         join) word=CONNECTED ;;
         leave) word=DISCONNECTED ;;
         dhcp)
+            ip -n "$SB_NS_STATION" link set "$peer" up || die "station: cannot bring $peer up"
             exec ip netns exec "$SB_NS_STATION" udhcpc -f -q -n -t 5 -T 1 -i "$peer" -s "$HERE/lease-print.sh"
             ;;
         *) die "station: unknown action $action (join, leave or dhcp)" ;;
