@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace FuzzInput {
-
 // An invariant of the target; a failure names the line of the target that checked it.
 inline void check(bool condition, const char *file = __builtin_FILE(), int line = __builtin_LINE())
 {
@@ -23,6 +21,8 @@ inline void check(bool condition, const char *file = __builtin_FILE(), int line 
         std::abort();
     }
 }
+
+namespace FuzzInput {
 
 // The daemon's log lines would dominate every run.
 inline const bool LogsSilenced = (qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}), true);

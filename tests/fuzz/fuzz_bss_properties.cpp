@@ -6,8 +6,6 @@
 
 #include <QSet>
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const QStringList Words = QStringLiteral("SSID BSSID WPA RSN Privacy Signal Frequency IEs KeyMgmt wpa-psk "

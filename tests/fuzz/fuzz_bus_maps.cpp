@@ -7,8 +7,6 @@
 
 #include "FuzzInput.h"
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const QStringList Words = QStringLiteral("unsecured wep_key wpa_psk priority ssid bssid apAddress apNetmask "

@@ -3,8 +3,6 @@
 
 #include "FuzzInput.h"
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const DhcpRecord record = DhcpProtocol::parseRecord(QString::fromUtf8(reinterpret_cast<const char *>(data), int(size)));

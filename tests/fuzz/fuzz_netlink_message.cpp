@@ -12,8 +12,6 @@
 
 #include <vector>
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     // The socket's receive buffer is aligned for the headers.

@@ -4,8 +4,6 @@
 
 #include "FuzzInput.h"
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray text(reinterpret_cast<const char *>(data), int(size));

@@ -3,8 +3,6 @@
 
 #include "FuzzInput.h"
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const RouterAdvertisementOptions options = RouterAdvertisement::parse(data, size);

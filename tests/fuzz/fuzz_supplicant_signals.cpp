@@ -5,8 +5,6 @@
 
 #include "FuzzInput.h"
 
-using FuzzInput::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const QStringList Words = QStringLiteral("SSID EncrType AuthType Key none open shared wpa2-psk aes State "

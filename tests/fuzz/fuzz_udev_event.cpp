@@ -8,8 +8,6 @@
 
 #include <QHash>
 
-using FuzzInput::check;
-
 namespace {
 
 // Every report must change what the controller was last told about that name.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets (only needed to change them): router-advertisement
-option messages, rtnetlink datagrams and the structured inputs of the map and event targets
-(decoded by FuzzInput.h: tagged values, texts with a length byte)."""
+option messages (tst_kernel names what each parses to), rtnetlink datagrams and the structured
+inputs of the map and event targets (decoded by FuzzInput.h: tagged values, texts with a length byte)."""
 import ipaddress
 import pathlib
 import struct
@@ -10,8 +10,8 @@ import sys
 ip6 = lambda s: ipaddress.IPv6Address(s).packed
 
 
-def message(options, opts_len=None):
-    return struct.pack("=BBHiBBHI", 10, 0, len(options) if opts_len is None else opts_len, 7, 134, 0, 0, 0) + options
+def message(options, opts_len=None, family=10, icmp_type=134):
+    return struct.pack("=BBHiBBHI", family, 0, len(options) if opts_len is None else opts_len, 7, icmp_type, 0, 0, 0) + options
 
 
 def option(kind, units, body):
@@ -27,17 +27,26 @@ dnssl = lambda encoded: option(31, (8 + len(encoded) + 7) // 8, encoded)
 SEEDS = {
     "rdnss-one": message(rdnss("2001:db8::53")),
     "rdnss-three": message(rdnss("2001:db8::1", "fd00::53", "2001:db8::2")),
-    "rdnss-length-two": message(option(25, 2, ip6("fd00::1"))),
-    "rdnss-even-length": message(option(25, 4, bytes(32))),
+    "rdnss-duplicates": message(rdnss("fd00::1", "fd00::1")),
+    "rdnss-length-two": message(option(25, 2, ip6("fd00::1")) + dnssl(name("example.lan"))),
+    "rdnss-even-length": message(option(25, 4, bytes(32)) + rdnss("fd00::1")),
     "dnssl-two-names": message(dnssl(name("example.lan") + name("corp.example.com"))),
-    "dnssl-bad-label": message(dnssl(name("example.lan") + b"\x3fabc")),
+    "dnssl-length-two": message(option(31, 2, name("a.b"))),
+    "dnssl-bad-label": message(dnssl(name("example.lan") + b"\x3fabc" + name("corp.example.com"))),
     "dnssl-pointer-loop": message(dnssl(b"\xc0\x08")),
-    "dnssl-pointer-outside": message(dnssl(name("a.b") + b"\xc0\xff")),
+    "dnssl-pointer-outside": message(dnssl(name("example.lan") + b"\xc0\xff")),
     "both-options": message(rdnss("fd00::53") + dnssl(name("example.lan"))),
     "zero-length-option": message(rdnss("fd00::1") + option(25, 0, b"") + rdnss("fd00::2")),
+    "option-past-options-length": message(rdnss("fd00::1") + rdnss("fd00::2"), opts_len=32),
     "options-length-too-big": message(rdnss("fd00::1") + rdnss("fd00::2")[:20], opts_len=48),
+    "trailing-byte": message(rdnss("fd00::1") + b"\x19"),
     "unknown-then-rdnss": message(option(3, 4, b"\x11" * 24) + rdnss("fd00::2")),
     "with-source-attribute": message(rdnss("fe80::1")) + struct.pack("=HH", 20, 1) + ip6("fe80::1"),
+    "empty": b"",
+    "shorter-than-header": message(rdnss("fd00::1"))[:15],
+    "ipv4-family": message(rdnss("fd00::1"), family=2),
+    "router-solicitation": message(rdnss("fd00::1"), icmp_type=133),
+    "no-options": message(rdnss("fd00::1"), opts_len=0),
 }
 
 

@@ -6,12 +6,8 @@
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 results=/run/kiv-radio/results
 
-# kivdriver, kivbuild and kivscenarios from the kernel command line.
-for word in $(cat /proc/cmdline); do
-    case "$word" in kiv*=*) export "$word" ;; esac
-done
-
-# Scenarios kill processes and move radios: only ever inside the guest.
+# Scenarios kill processes and move radios: only ever inside the guest (kivdriver, kivbuild and
+# kivscenarios come from the kernel command line through the environment of process 1).
 if [ "$$" -ne 1 ] || [ -z "${kivdriver:-}" ] || ! mountpoint -q "$results"; then
     echo "radio-driver: refusing to run outside the radio test guest" >&2
     exit 1

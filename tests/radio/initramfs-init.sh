@@ -22,11 +22,10 @@ mount -t 9p -o "$share,ro,cache=loose" hostroot /newroot || fail "cannot mount t
 for dir in tmp run var/tmp var/lib/misc; do
     mount -t tmpfs -o mode=1777 tmpfs "/newroot/$dir" || fail "cannot mount tmpfs on /$dir"
 done
-# Trees under those tmpfs places come as shares of their own (kivtreeN=PATH).
-driver=""
+# The kernel hands its parameters of ours (kivdriver=, kivbuild=, kivscenarios=, kivtreeN=) to
+# process 1 as environment variables. Trees under those tmpfs places come as shares of their own.
 for word in $(cat /proc/cmdline); do
     case "$word" in
-    kivdriver=*) driver=${word#*=} ;;
     kivtree*=*)
         mkdir -p "/newroot${word#*=}"
         mount -t 9p -o "$share,ro,cache=loose" "${word%%=*}" "/newroot${word#*=}" || fail "cannot mount ${word#*=}" ;;
@@ -34,8 +33,8 @@ for word in $(cat /proc/cmdline); do
 done
 mkdir -p /newroot/run/kiv-radio/results
 mount -t 9p -o "$share" kivresults /newroot/run/kiv-radio/results || fail "cannot mount the results share"
-[ -n "$driver" ] || fail "no kivdriver= on the kernel command line"
+[ -n "${kivdriver:-}" ] || fail "no kivdriver= on the kernel command line"
 for fs in proc sys dev; do
     mount --move "/$fs" "/newroot/$fs"
 done
-exec switch_root /newroot /bin/sh "$driver"
+exec switch_root /newroot /bin/sh "$kivdriver"

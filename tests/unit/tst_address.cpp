@@ -119,8 +119,6 @@ struct Ipv4Fixture
             QVERIFY(manager.currentConfiguration() == Lease || manager.currentConfiguration() == OtherLease);
         else
             QCOMPARE(manager.currentConfiguration(), state == Static ? StaticSettings : InterfaceConfiguration("kivtest0"));
-        QCOMPARE(manager.nameservers(), manager.currentConfiguration().nameservers());
-        QCOMPARE(manager.searchDomains(), manager.currentConfiguration().searchDomains());
     }
 };
 
@@ -313,38 +311,37 @@ private slots:
             QCOMPARE(m_programs.calls(AutoIpD::Program), QStringList{"-k kivtest0"});
     }
 
-    // A client that ends on its own while the manager runs is started again after 1, 2, 4 ... 60 s,
-    // changing nothing the manager reports; a lease resets the delay, stop() ends the restarts.
+    // A leased client that ends on its own is started again after 1, 2, 4 ... 60 s, changing nothing
+    // the manager reports; a lease resets the delay, stop() ends the restarts (the first restart in
+    // each state is the child-recovery system test's).
     void endedClientIsRestartedWithBackOff()
     {
         LogCapture log;
-        for (State state : {Leased, WaitingForLease, LinkLocal}) {
-            Ipv4Fixture fixture;
-            fixture.enter(state);
-            FakeDhcpClient *client = fixture.client;
-            QTimer *restart = fixture.manager.findChildren<QTimer *>().value(1);
-            QVERIFY(restart);
-            const auto endAndRestart = [&] {
-                emit client->exited();
-                const int delay = restart->isActive() ? restart->interval() : -1;
-                restart->stop();
-                QMetaObject::invokeMethod(restart, "timeout");
-                return delay;
-            };
-            QList<int> delays;
-            for (int i = 0; i < 8; ++i)
-                delays << endAndRestart();
-            QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}));
-            QCOMPARE(client->starts, 9);
-            fixture.verifyIn(state);
-            QCOMPARE(fixture.connected.count() + fixture.disconnected.count(), 0);
-
-            emit client->finished(Lease);
-            QCOMPARE(endAndRestart(), 1000);
-            fixture.fire(Stop);
+        Ipv4Fixture fixture;
+        fixture.enter(Leased);
+        FakeDhcpClient *client = fixture.client;
+        QTimer *restart = fixture.manager.findChildren<QTimer *>().value(1);
+        QVERIFY(restart);
+        const auto endAndRestart = [&] {
             emit client->exited();
-            QCOMPARE(fixture.manager.dhcpRestartRemainingTime(), -1);
-        }
+            const int delay = restart->isActive() ? restart->interval() : -1;
+            restart->stop();
+            QMetaObject::invokeMethod(restart, "timeout");
+            return delay;
+        };
+        QList<int> delays;
+        for (int i = 0; i < 8; ++i)
+            delays << endAndRestart();
+        QCOMPARE(delays, (QList<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+        QCOMPARE(client->starts, 9);
+        fixture.verifyIn(Leased);
+        QCOMPARE(fixture.connected.count() + fixture.disconnected.count(), 0);
+
+        emit client->finished(Lease);
+        QCOMPARE(endAndRestart(), 1000);
+        fixture.fire(Stop);
+        emit client->exited();
+        QCOMPARE(fixture.manager.dhcpRestartRemainingTime(), -1);
     }
 
     // IPv4 starts and stops first; connected with the first family, disconnected with the last;

@@ -5,45 +5,10 @@
 #include <QHostAddress>
 #include <QtTest>
 
-#include <linux/rtnetlink.h>
-#include <sys/socket.h>
-
 #include <cstring>
 #include <memory>
 
 namespace {
-
-// An RTM_NEWNDUSEROPT payload as the kernel forwards router-advertisement options (interface 7).
-QByteArray message(const QByteArray &options, int optionsLength = -1, unsigned char family = AF_INET6, unsigned char icmpType = 134)
-{
-    const nduseroptmsg header{family, 0, quint16(optionsLength < 0 ? options.size() : optionsLength), 7, icmpType, 0, 0, 0};
-    return QByteArray(reinterpret_cast<const char *>(&header), sizeof header) + options;
-}
-
-// An option with the given type and length field in 8-byte units; the body is padded or cut to fill it.
-QByteArray option(unsigned char type, int units, const QByteArray &body)
-{
-    const QByteArray bytes = QByteArray(1, char(type)) + char(units) + QByteArray(6, '\0') + body;
-    return bytes.leftJustified(qMax(units * 8, 8), '\0', true);
-}
-
-QByteArray rdnss(const QStringList &servers)
-{
-    QByteArray body;
-    for (const QString &server : servers)
-        body += QByteArray(reinterpret_cast<const char *>(QHostAddress(server).toIPv6Address().c), 16);
-    return option(25, 1 + 2 * servers.size(), body);
-}
-
-QByteArray name(const QString &domain)
-{
-    QByteArray wire;
-    for (const QString &label : domain.split('.'))
-        wire += char(label.size()) + label.toLatin1();
-    return wire + '\0';
-}
-
-QByteArray dnssl(const QByteArray &names) { return option(31, (8 + names.size() + 7) / 8, names); }
 
 QList<QHostAddress> hosts(const QStringList &texts)
 {
@@ -53,10 +18,11 @@ QList<QHostAddress> hosts(const QStringList &texts)
     return list;
 }
 
-QByteArray fixture(const QString &file)
+// A file under tests/ of the source tree, which comes from the test's environment: a compiler cache
+// may leave __FILE__ relative.
+QByteArray fixture(const QString &file, const char *folder = "unit/fixtures/")
 {
-    // The source tree comes from the test's environment: a compiler cache may leave __FILE__ relative.
-    QFile data(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/unit/fixtures/") + file);
+    QFile data(qEnvironmentVariable("KIV_SOURCE_DIR") + QStringLiteral("/tests/") + folder + file);
     return data.open(QIODevice::ReadOnly) ? data.readAll() : QByteArray("missing fixture");
 }
 
@@ -70,40 +36,37 @@ class TestKernel : public QObject
     Q_OBJECT
 
 private slots:
-    // Expected: "servers;domains", or "invalid" for a message the parser rejects.
+    // The messages of the fuzz corpus by name; expected: "servers;domains", or "invalid" for a
+    // message the parser rejects.
     void routerAdvertisementOptions_data()
     {
-        QTest::addColumn<QByteArray>("buffer");
         QTest::addColumn<QString>("options");
-        const QByteArray lan = name("example.lan");
-        const QByteArray corp = name("corp.example.com");
-        const QByteArray v6 = rdnss({"2001:db8::1"}).mid(8);
-        const QByteArray fd1 = rdnss({"fd00::1"});
-        QTest::newRow("rdnssSeveralAddresses") << message(rdnss({"2001:db8::1", "fd00::53"})) << "2001:db8::1,fd00::53;";
-        QTest::newRow("rdnssLengthTwoSkippedNextOptionRead") << message(option(25, 2, v6) + dnssl(lan)) << ";example.lan";
-        QTest::newRow("rdnssEvenLengthSkippedNextOptionRead") << message(option(25, 4, v6 + v6) + fd1) << "fd00::1;";
-        QTest::newRow("dnsslSeveralNames") << message(dnssl(lan + corp)) << ";example.lan,corp.example.com";
-        QTest::newRow("dnsslLengthTwoSkipped") << message(option(31, 2, name("a.b"))) << ";";
-        // The second name's label claims more bytes than the option holds.
-        QTest::newRow("dnsslNameNotExpandingEndsTheList") << message(dnssl(lan + QByteArray("\x3f" "abc") + corp)) << ";example.lan";
-        QTest::newRow("dnsslPointerOutsideOptionEndsTheList") << message(dnssl(lan + QByteArray("\xc0\xff"))) << ";example.lan";
-        QTest::newRow("bothOptionsInOneMessage") << message(rdnss({"fd00::53"}) + dnssl(lan)) << "fd00::53;example.lan";
-        QTest::newRow("unknownOptionSkipped") << message(option(3, 4, QByteArray(24, '\x11')) + rdnss({"fd00::2"})) << "fd00::2;";
-        QTest::newRow("lengthZeroStopsTheWalk") << message(fd1 + option(25, 0, QByteArray()) + rdnss({"fd00::2"})) << "fd00::1;";
-        QTest::newRow("optionRunningPastOptionsLengthDropped") << message(fd1 + rdnss({"fd00::2"}), 24 + 8) << "fd00::1;";
-        QTest::newRow("optionsLengthPastBufferReadsWhatIsThere") << message(fd1 + rdnss({"fd00::2"}).left(20), 48) << "fd00::1;";
-        QTest::newRow("singleTrailingByteIgnored") << message(fd1 + QByteArray(1, '\x19')) << "fd00::1;";
-        QTest::newRow("duplicatesKeptForTheWatcherToDrop") << message(rdnss({"fd00::1", "fd00::1"})) << "fd00::1,fd00::1;";
-        QTest::newRow("empty") << QByteArray() << "invalid";
-        QTest::newRow("shorterThanHeader") << message(fd1).left(15) << "invalid";
-        QTest::newRow("ipv4Family") << message(fd1, -1, AF_INET) << "invalid";
-        QTest::newRow("routerSolicitation") << message(fd1, -1, AF_INET6, 133) << "invalid";
-        QTest::newRow("noOptions") << message(fd1, 0) << "invalid";
+        QTest::newRow("rdnss-one") << "2001:db8::53;";
+        QTest::newRow("rdnss-three") << "2001:db8::1,fd00::53,2001:db8::2;";
+        QTest::newRow("rdnss-duplicates") << "fd00::1,fd00::1;"; // the watcher drops them
+        QTest::newRow("rdnss-length-two") << ";example.lan"; // skipped, the next option read
+        QTest::newRow("rdnss-even-length") << "fd00::1;";
+        QTest::newRow("dnssl-two-names") << ";example.lan,corp.example.com";
+        QTest::newRow("dnssl-length-two") << ";";
+        // A label claims more bytes than the option holds, a pointer points outside it: the list ends.
+        QTest::newRow("dnssl-bad-label") << ";example.lan";
+        QTest::newRow("dnssl-pointer-outside") << ";example.lan";
+        QTest::newRow("dnssl-pointer-loop") << ";";
+        QTest::newRow("both-options") << "fd00::53;example.lan";
+        QTest::newRow("unknown-then-rdnss") << "fd00::2;";
+        QTest::newRow("zero-length-option") << "fd00::1;"; // ends the walk
+        QTest::newRow("option-past-options-length") << "fd00::1;";
+        QTest::newRow("options-length-too-big") << "fd00::1;"; // what the buffer holds is read
+        QTest::newRow("trailing-byte") << "fd00::1;";
+        QTest::newRow("with-source-attribute") << "fe80::1;";
+        for (const char *rejected : {"empty", "shorter-than-header", "ipv4-family", "router-solicitation", "no-options"})
+            QTest::newRow(rejected) << "invalid";
     }
 
     void routerAdvertisementOptions()
     {
-        QFETCH(QByteArray, buffer);
+        const QByteArray buffer = fixture(QTest::currentDataTag(), "fuzz/corpus/router_advertisement/");
+        QVERIFY(buffer != "missing fixture");
         // An exactly sized copy, so that a read past the end is caught by the sanitizers.
         std::unique_ptr<unsigned char[]> copy(new unsigned char[std::size_t(buffer.size()) + 1]);
         std::memcpy(copy.get(), buffer.constData(), std::size_t(buffer.size()));

@@ -222,8 +222,8 @@ private slots:
         };
         failing("stdout and stderr merged in order", sh("echo one; echo two >&2; exit 3"), 3, {"one", "two"});
         failing("lines trimmed, inner empty line kept", sh("printf '\\n  one  \\n\\n\\ttwo \\n\\n'; exit 4"), 4, {"one", "", "two"});
-        failing("no output gives one empty output line", sh("exit 5"), 5, {""});
-        // Two positional parameters: neither the blank nor the semicolon was interpreted.
+        // Two positional parameters: neither the blank nor the semicolon was interpreted; no output
+        // gives one empty output line.
         failing("arguments passed without shell", sh("exit $#") + QStringList{"sh", "a b", "$HOME;x"}, 2, {""});
         failing("run from a worker thread", sh("echo worker; exit 6"), 6, {"worker"}, true);
         QTest::newRow("missing program fails to start") << QStringList{"/nonexistent/kiv-no-such-program", "a"} << 0 << false

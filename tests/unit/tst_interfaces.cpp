@@ -1,5 +1,9 @@
+// The interface controllers over recording fakes: every transition of the wired and the wireless
+// client's and soft APs' machines from a table, timers, log lines and what they read from /sys.
 #include "InterfaceSoftap.h"
+#include "InterfaceState.h"
 #include "InterfaceTestSupport.h"
+#include "InterfaceWired.h"
 #include "InterfaceWireless.h"
 #include "InterfaceWirelessStates.h"
 
@@ -17,7 +21,7 @@ const InterfaceConfiguration Reloaded(Wlan0.toString(), "192.0.2.20", "255.255.2
 
 // A controller over the fakes; driver calls, supplicant calls, address manager calls and signals
 // all go to one journal, in order.
-struct Controller
+struct WirelessController
 {
     RecordingDriver driver;
     QStringList &journal = driver.commands;
@@ -25,7 +29,7 @@ struct Controller
     JournalAddressManager address{Wlan0, &journal};
     InterfaceWireless wireless;
 
-    explicit Controller(const QList<QString> &softAps = {})
+    explicit WirelessController(const QList<QString> &softAps = {})
         : wireless(Wlan0, softAps, &driver, &address, nullptr, &factory)
     {
         using W = InterfaceWireless;
@@ -50,34 +54,34 @@ struct Controller
     // Feeds the machines the space-separated events (or signals) through the controller and its fakes.
     void apply(const QString &events, const InterfaceName &ap = Uap0)
     {
-        static const QHash<QString, std::function<void(Controller &, const InterfaceName &)>> operations{
-            {"InterfaceAdded", [](Controller &c, const InterfaceName &) { c.wireless.interfaceAdded(Wlan0); }},
-            {"InterfaceRemoved", [](Controller &c, const InterfaceName &) { c.wireless.interfaceRemoved(Wlan0); }},
-            {"InterfaceStarted", [](Controller &c, const InterfaceName &) { c.wireless.setUpState(Wlan0, true); }},
-            {"InterfaceStopped", [](Controller &c, const InterfaceName &) { c.wireless.setUpState(Wlan0, false); }},
-            {"Enable", [](Controller &c, const InterfaceName &) { c.wireless.enable({Home}); }},
-            {"EnableBoth", [](Controller &c, const InterfaceName &) { c.wireless.enable({Home, Cafe}); }},
-            {"EnableCafe", [](Controller &c, const InterfaceName &) { c.wireless.enable({Cafe}); }},
-            {"Disable", [](Controller &c, const InterfaceName &) { c.wireless.disable(); }},
-            {"Activate", [](Controller &c, const InterfaceName &) { c.wireless.activate(Activated); }},
-            {"ReloadIp", [](Controller &c, const InterfaceName &) { c.wireless.reloadIp(Reloaded); }},
-            {"Wps", [](Controller &c, const InterfaceName &) { c.wireless.wpsPbc(); }},
-            {"WpsPin", [](Controller &c, const InterfaceName &) { c.wireless.wpsPin("12345670"); }},
-            {"Scan", [](Controller &c, const InterfaceName &) { c.wireless.scan(); }},
-            {"ScanFinished", [](Controller &c, const InterfaceName &) { emit c.factory.made->scanResults({ApDescription()}); }},
-            {"timeout", [](Controller &c, const InterfaceName &) { emit c.wireless.findChild<WirelessScanActive *>()->timeout(); }},
-            {"SupplicantConnected", [](Controller &c, const InterfaceName &) { emit c.factory.made->connected(); }},
-            {"SupplicantConfigured", [](Controller &c, const InterfaceName &) { emit c.factory.made->configured(); }},
-            {"IpSetupComplete", [](Controller &c, const InterfaceName &) { emit c.address.connected(); }},
-            {"IpSetupError", [](Controller &c, const InterfaceName &) { emit c.address.disconnected(); }},
-            {"wpsCredentials", [](Controller &c, const InterfaceName &) { emit c.factory.made->wpsFinished(Cafe); }},
-            {"wpsError", [](Controller &c, const InterfaceName &) { emit c.factory.made->wpsError("failed"); }},
-            {"SoftApAdded", [](Controller &c, const InterfaceName &ap) { c.wireless.interfaceAdded(ap); }},
-            {"SoftApRemoved", [](Controller &c, const InterfaceName &ap) { c.wireless.interfaceRemoved(ap); }},
-            {"SoftApStarted", [](Controller &c, const InterfaceName &ap) { c.wireless.setUpState(ap, true); }},
-            {"StartSoftAp", [](Controller &c, const InterfaceName &ap) { c.wireless.startSoftAp(ap); }},
-            {"StopSoftAp", [](Controller &c, const InterfaceName &ap) { c.wireless.stopSoftAp(ap); }},
-            {"SoftApReload", [](Controller &c, const InterfaceName &ap) {
+        static const QHash<QString, std::function<void(WirelessController &, const InterfaceName &)>> operations{
+            {"InterfaceAdded", [](auto &c, auto &) { c.wireless.interfaceAdded(Wlan0); }},
+            {"InterfaceRemoved", [](auto &c, auto &) { c.wireless.interfaceRemoved(Wlan0); }},
+            {"InterfaceStarted", [](auto &c, auto &) { c.wireless.setUpState(Wlan0, true); }},
+            {"InterfaceStopped", [](auto &c, auto &) { c.wireless.setUpState(Wlan0, false); }},
+            {"Enable", [](auto &c, auto &) { c.wireless.enable({Home}); }},
+            {"EnableBoth", [](auto &c, auto &) { c.wireless.enable({Home, Cafe}); }},
+            {"EnableCafe", [](auto &c, auto &) { c.wireless.enable({Cafe}); }},
+            {"Disable", [](auto &c, auto &) { c.wireless.disable(); }},
+            {"Activate", [](auto &c, auto &) { c.wireless.activate(Activated); }},
+            {"ReloadIp", [](auto &c, auto &) { c.wireless.reloadIp(Reloaded); }},
+            {"Wps", [](auto &c, auto &) { c.wireless.wpsPbc(); }},
+            {"WpsPin", [](auto &c, auto &) { c.wireless.wpsPin("12345670"); }},
+            {"Scan", [](auto &c, auto &) { c.wireless.scan(); }},
+            {"ScanFinished", [](auto &c, auto &) { emit c.factory.made->scanResults({ApDescription()}); }},
+            {"timeout", [](WirelessController &c, auto &) { emit c.wireless.findChild<WirelessScanActive *>()->timeout(); }},
+            {"SupplicantConnected", [](auto &c, auto &) { emit c.factory.made->connected(); }},
+            {"SupplicantConfigured", [](auto &c, auto &) { emit c.factory.made->configured(); }},
+            {"IpSetupComplete", [](auto &c, auto &) { emit c.address.connected(); }},
+            {"IpSetupError", [](auto &c, auto &) { emit c.address.disconnected(); }},
+            {"wpsCredentials", [](auto &c, auto &) { emit c.factory.made->wpsFinished(Cafe); }},
+            {"wpsError", [](auto &c, auto &) { emit c.factory.made->wpsError("failed"); }},
+            {"SoftApAdded", [](auto &c, auto &ap) { c.wireless.interfaceAdded(ap); }},
+            {"SoftApRemoved", [](auto &c, auto &ap) { c.wireless.interfaceRemoved(ap); }},
+            {"SoftApStarted", [](auto &c, auto &ap) { c.wireless.setUpState(ap, true); }},
+            {"StartSoftAp", [](auto &c, auto &ap) { c.wireless.startSoftAp(ap); }},
+            {"StopSoftAp", [](auto &c, auto &ap) { c.wireless.stopSoftAp(ap); }},
+            {"SoftApReload", [](auto &c, auto &ap) {
                  c.wireless.updateSoftApSettings(SoftApSettings(Ssid::fromString("renamed"), ap.toString()));
              }},
         };
@@ -96,11 +100,11 @@ struct Controller
         labels.sort();
         return labels;
     }
-    QStringList client() const { return names(wireless.stateMachine()->configuration()); }
     // The client's states and those of kivuap0, without the suffix of its name.
     QStringList active() const
     {
-        return client() + names(wireless.softApStateMachine()->configuration()).filter("_kivuap0").replaceInStrings("_kivuap0", "");
+        const QStringList softAp = names(wireless.softApStateMachine()->configuration()).filter("_kivuap0");
+        return names(wireless.stateMachine()->configuration()) + QStringList(softAp).replaceInStrings("_kivuap0", "");
     }
     const QStringList &seen() const { return journal; }
     bool isConnected() const { return wireless.isConnected(); }
@@ -188,16 +192,141 @@ const TransitionRow SoftApTable[] = {
     {"softApNextSession", "Enable SupplicantConnected", "softApNextSession", ""},
 };
 
+const InterfaceName Wired0(QStringLiteral("kivwired0"));
+const InterfaceConfiguration WiredActivated(Wired0.toString(), "192.0.2.10", "255.255.255.0", "192.0.2.1", {}, {});
+const InterfaceConfiguration WiredReloaded(Wired0.toString(), "192.0.2.20", "255.255.255.0", "192.0.2.1", {}, {});
+
+// A controller over a recording driver and the address fake, whose signals go to the same journal.
+struct WiredController
+{
+    RecordingDriver driver;
+    QStringList &journal = driver.commands;
+    JournalAddressManager address{Wired0, &journal};
+    InterfaceWired wired;
+
+    explicit WiredController(const InterfaceName &name = Wired0) : wired(name, &driver, &address)
+    {
+        using W = InterfaceWired;
+        for (auto [signal, line] : {std::pair{&W::enabled, "enabled"}, {&W::disabled, "disabled"}, {&W::waiting, "waiting"},
+                                    {&W::waitingInterfaceRunning, "waitingInterfaceRunning"}, {&W::waitingIpSetup, "waitingIpSetup"},
+                                    {&W::ready, "ready"}, {&W::disconnecting, "disconnecting"}, {&W::disconnected, "disconnected"},
+                                    {&W::unready, "unready"}})
+            QObject::connect(&wired, signal, [this, line = line] { journal << QLatin1String(line); });
+        QObject::connect(&wired, &W::cableStatus, [this](bool in) { journal << (in ? "cableStatus(true)" : "cableStatus(false)"); });
+        QObject::connect(&wired, &W::statusChanged,
+                         [this](InterfaceStatus s) { journal << QStringLiteral("statusChanged(%1)").arg(int(s)); });
+    }
+
+    // Feeds the machine the space-separated events through the controller's operations.
+    void apply(const QString &events)
+    {
+        static const QHash<QString, std::function<void(WiredController &)>> operations{
+            {"InterfaceAdded", [](auto &c) { c.wired.interfaceAdded(Wired0); }},
+            {"InterfaceRemoved", [](auto &c) { c.wired.interfaceRemoved(Wired0); }},
+            {"InterfaceStarted", [](auto &c) { c.wired.setUpState(Wired0, true); }},
+            {"InterfaceStopped", [](auto &c) { c.wired.setUpState(Wired0, false); }},
+            {"Enable", [](auto &c) { c.wired.enable(); }},
+            {"Disable", [](auto &c) { c.wired.disable(); }},
+            {"Activate", [](auto &c) { c.wired.activate(WiredActivated); }},
+            {"ReloadIp", [](auto &c) { c.wired.reloadIp(WiredReloaded); }},
+            {"CablePluggedIn", [](auto &c) { c.wired.setRunningState(true); }},
+            {"CableUnplugged", [](auto &c) { c.wired.setRunningState(false); }},
+            {"IpSetupComplete", [](auto &c) { emit c.address.connected(); }},
+            {"IpSetupError", [](auto &c) { emit c.address.disconnected(); }},
+        };
+        for (const QString &event : events.split(' ', Qt::SkipEmptyParts)) {
+            QVERIFY2(operations.contains(event), qPrintable(event));
+            operations.value(event)(*this);
+            settle();
+        }
+    }
+
+    // The journal with the interface name left out of the driver's commands.
+    QStringList seen() const { return QStringList(journal).replaceInStrings(QRegularExpression(" \\S+$"), QString()); }
+    bool isConnected() const { return wired.isConnected(); }
+
+    // The active states by name, the two WiredDisconnected told apart by creation order.
+    QStringList active() const
+    {
+        QStringList labels;
+        int disconnected = 0;
+        for (InterfaceWiredState *state : wired.states()) {
+            QString label = state->objectName();
+            if (label == QLatin1String("WiredDisconnected"))
+                label += disconnected++ ? QStringLiteral(" (replugged)") : QStringLiteral(" (unplugged)");
+            if (wired.stateMachine()->configuration().contains(state))
+                labels << label;
+        }
+        return labels;
+    }
+};
+
+// What each event gives from the source, the interface names left out. Each source is reached the
+// way the first row into it goes (so the presence states without leaving WiredNoInterfaceDisabled).
+// A command in WiredReady is announced and held for the ready pause; a cable change ends the pause
+// at once, the held command first; a completed IP set-up passes it.
+const TransitionRow WiredTable[] = {
+    {"WiredNoInterface", "InterfaceStopped", "WiredInterfaceDown", "statusChanged(1)"},
+    {"WiredNoInterface", "InterfaceAdded", "WiredInterfaceDown", "linkDown disabled statusChanged(1)"},
+    {"WiredNoInterface", "InterfaceStarted", "WiredInterfaceUp", "statusChanged(2)"},
+    {"WiredInterfaceUp", "InterfaceRemoved", "WiredNoInterface", "statusChanged(0)"},
+    {"WiredInterfaceUp", "InterfaceStopped", "WiredInterfaceDown", "statusChanged(1)"},
+    {"WiredInterfaceDown", "InterfaceRemoved", "WiredNoInterface", "statusChanged(0)"},
+    {"WiredInterfaceDown", "InterfaceStarted", "WiredInterfaceUp", "statusChanged(2)"},
+    {"WiredNoInterfaceDisabled", "Disable", "WiredNoInterfaceDisabled", "disabled"},
+    {"WiredNoInterfaceDisabled", "Enable", "WiredNoInterfaceEnabled", "enabled"},
+    {"WiredNoInterfaceDisabled", "InterfaceAdded", "WiredDisabled", "linkDown disabled statusChanged(1)"},
+    {"WiredNoInterfaceEnabled", "Disable", "WiredNoInterfaceDisabled", "disabled"},
+    {"WiredNoInterfaceEnabled", "InterfaceAdded", "WiredWaiting", "linkUp waiting statusChanged(1)"},
+    {"WiredDisabled", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredDisabled", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredDisabled", "CablePluggedIn", "WiredDisabledInterfaceRunning", "cableStatus(true) linkDown disabled"},
+    {"WiredDisabled", "InterfaceRemoved", "WiredNoInterfaceDisabled", "disabled statusChanged(0)"},
+    {"WiredDisabledInterfaceRunning", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredDisabledInterfaceRunning", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredDisabledInterfaceRunning", "CableUnplugged", "WiredDisabled", "cableStatus(false) linkDown disabled"},
+    {"WiredDisabledInterfaceRunning", "InterfaceRemoved", "WiredNoInterfaceDisabled", "disabled statusChanged(0)"},
+    {"WiredWaiting", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredWaiting", "CablePluggedIn", "WiredWaitingInterfaceRunning", "cableStatus(true) linkUp waitingInterfaceRunning"},
+    {"WiredWaiting", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredWaiting", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredWaitingInterfaceRunning", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredWaitingInterfaceRunning", "CableUnplugged", "WiredWaiting", "cableStatus(false) linkUp waiting"},
+    {"WiredWaitingInterfaceRunning", "Activate", "WiredIpRunning", "start(192.0.2.10) waitingIpSetup"},
+    {"WiredWaitingInterfaceRunning", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredWaitingInterfaceRunning", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredIpRunning", "Enable", "WiredWaitingInterfaceRunning", "stop unready linkUp waitingInterfaceRunning"},
+    {"WiredIpRunning", "CableUnplugged", "WiredDisconnected (unplugged)", "cableStatus(false) stop unready disconnected"},
+    {"WiredIpRunning", "ReloadIp", "WiredIpRunning", "stop unready start(192.0.2.20) waitingIpSetup"},
+    {"WiredIpRunning", "Disable", "WiredDisabledInterfaceRunning", "stop unready linkDown disabled"},
+    {"WiredIpRunning", "InterfaceRemoved", "WiredNoInterfaceEnabled", "stop unready enabled statusChanged(0)"},
+    {"WiredWaitingIpSetup", "IpSetupComplete", "WiredReady", "ready"},
+    {"WiredReady", "IpSetupError", "WiredWaitingIpSetup", "waitingIpSetup"},
+    {"WiredReady", "Disable", "WiredReady", "disconnecting"},
+    {"WiredReady", "InterfaceRemoved", "WiredReady", "disconnecting"},
+    {"WiredReady", "IpSetupComplete", "WiredReady", ""},
+    {"WiredReady", "Disable CableUnplugged", "WiredDisabled",
+     "disconnecting cableStatus(false) stop unready linkDown disabled linkDown disabled"},
+    {"WiredDisconnected (unplugged)", "CablePluggedIn", "WiredDisconnected (replugged)", "cableStatus(true) disconnected"},
+    {"WiredDisconnected (unplugged)", "Disable", "WiredDisabled", "linkDown disabled"},
+    {"WiredDisconnected (unplugged)", "Enable", "WiredWaiting", "linkUp waiting"},
+    {"WiredDisconnected (unplugged)", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+    {"WiredDisconnected (replugged)", "CableUnplugged", "WiredDisconnected (unplugged)", "cableStatus(false) disconnected"},
+    {"WiredDisconnected (replugged)", "Disable", "WiredDisabledInterfaceRunning", "linkDown disabled"},
+    {"WiredDisconnected (replugged)", "Enable", "WiredWaitingInterfaceRunning", "linkUp waitingInterfaceRunning"},
+    {"WiredDisconnected (replugged)", "InterfaceRemoved", "WiredNoInterfaceEnabled", "enabled statusChanged(0)"},
+};
+
 } // namespace
 
-class TestInterfaceWireless : public QObject
+class TestInterfaces : public QObject
 {
     Q_OBJECT
 
     // Stand-in for "iw": the real one must never create interfaces on a test machine.
     FakePrograms m_programs;
     const QList<QString> m_softAps{Uap0.toString(), Uap1.toString()};
-    QHash<QString, QString> m_routes, m_softApRoutes;
+    QHash<QString, QString> m_wiredRoutes, m_routes, m_softApRoutes;
 
 private slots:
     void initTestCase()
@@ -205,20 +334,81 @@ private slots:
         quietStateLogs();
         QVERIFY(m_programs.install("iw"));
         m_programs.putFirstOnPath();
-        m_routes = routesThrough<Controller>(ClientTable);
-        m_softApRoutes = routesThrough<Controller>(SoftApTable, m_softAps);
+        m_wiredRoutes = routesThrough<WiredController>(WiredTable);
+        m_routes = routesThrough<WirelessController>(ClientTable);
+        m_softApRoutes = routesThrough<WirelessController>(SoftApTable, m_softAps);
+        if (!inPrivateNamespaces())
+            return;
+        // An interface made here shows under /sys only with a sysfs of this network namespace.
+        QCOMPARE(run("mount", {"-t", "sysfs", "sysfs", "/sys"}), 0);
+        QCOMPARE(run("ip", {"link", "add", "kivdown0", "type", "veth", "peer", "name", "kivdown0p"}), 0);
     }
 
     void cleanup() { KivLog::debugLevel = 0; }
 
+    void eachWiredTransitionReachesItsTarget_data() { addTransitionRows(WiredTable); }
+    void eachWiredTransitionReachesItsTarget() { checkTransition<WiredController>(m_wiredRoutes, "WiredReady"); }
+
+    void wiredCommandsAndReportsAreLogged()
+    {
+        LogCapture log;
+        {
+            WiredController controller;
+            controller.apply("Enable Activate ReloadIp InterfaceAdded InterfaceStarted CablePluggedIn CableUnplugged IpSetupComplete "
+                             "IpSetupError InterfaceRemoved");
+        }
+        const QStringList lines = log.lines().replaceInStrings(QRegularExpression("^INFO \\S+ "), "");
+        // State lines carry the interface's name.
+        QVERIFY(lines.contains("Interface kivwired0 entering state: WiredNoInterfaceDisabled"));
+        QCOMPARE(lines.filter(QRegularExpression("^(?!Interface kivwired0 \\w+ing state: )")),
+                 QStringList({"kivwired0 enabling...", "kivwired0 activating...", "kivwired0 reloading IP...",
+                              "Interface kivwired0 added", "kivwired0 is now up", "kivwired0 is now down", "kivwired0 address connected",
+                              "kivwired0 address disconnected", "Interface kivwired0 removed", "kivwired0 disabling..."}));
+    }
+
+    // Each row prepares the carrier file of the made-up kivfake0 with a shell command run in its folder.
+    void carrierFileIsReadAsOneByte_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("pluggedIn");
+        QTest::addColumn<QString>("log");
+        const QString path = QStringLiteral("/sys/class/net/kivfake0/carrier");
+        const QString read = "Couldn't read status from wired interface carrier file: " + path;
+        QTest::newRow("missing file") << "true" << false << "ERROR Couldn't open wired interface carrier file: " + path;
+        QTest::newRow("EINVAL") << "touch carrier && mount --bind /sys/devices/virtual/net/kivdown0/carrier carrier" << false << "";
+        QTest::newRow("other read error") << "mkdir carrier" << false << "WARN " + read + ": Is a directory, assuming down";
+        QTest::newRow("EOF") << "touch carrier" << false << "ERROR " + read + ", got EOF!? assuming down";
+        QTest::newRow("0") << "echo 0 > carrier" << false << "DEBUG Read 0 from " + path;
+        QTest::newRow("only the first byte counts") << "printf 10 > carrier" << true << "DEBUG Read 1 from " + path;
+    }
+
+    void carrierFileIsReadAsOneByte()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, pluggedIn);
+        QFETCH(QString, log);
+        if (!inPrivateNamespaces())
+            QSKIP("needs a private mount namespace (root and unshare)");
+        // A tmpfs over /sys/class/net holds the made-up interface; a link that is down answers EINVAL.
+        QCOMPARE(run("mount", {"-t", "tmpfs", "kivcarrier", "/sys/class/net"}), 0);
+        const auto unmount = qScopeGuard([] { run("umount", {"-R", "/sys/class/net"}); });
+        QCOMPARE(run("sh", {"-c", "mkdir /sys/class/net/kivfake0 && cd /sys/class/net/kivfake0 && " + setup}), 0);
+        WiredController controller{InterfaceName(QStringLiteral("kivfake0"))};
+        settle();
+        KivLog::debugLevel = 1;
+        LogCapture capture;
+        QCOMPARE(controller.wired.isCablePluggedIn(), pluggedIn);
+        QCOMPARE(capture.lines().join('\n').remove("InterfaceWired.cpp "), log);
+    }
+
     void eachClientTransitionReachesItsTarget_data() { addTransitionRows(ClientTable); }
-    void eachClientTransitionReachesItsTarget() { checkTransition<Controller>(m_routes, "WirelessReady"); }
+    void eachClientTransitionReachesItsTarget() { checkTransition<WirelessController>(m_routes, "WirelessReady"); }
 
     // The 5 s pause and the 15 s scan watchdog run side by side.
     void timersOfPauseAndScan()
     {
-        auto ready = controllerIn<Controller>(m_routes.value("WirelessReady"));
-        auto scanning = controllerIn<Controller>(m_routes.value("WirelessScanInactive"));
+        auto ready = controllerIn<WirelessController>(m_routes.value("WirelessReady"));
+        auto scanning = controllerIn<WirelessController>(m_routes.value("WirelessScanInactive"));
         QElapsedTimer clock;
         clock.start();
         qint64 reenabledAfter = -1;
@@ -245,7 +435,7 @@ private slots:
     {
         LogCapture log;
         {
-            Controller controller({Uap0.toString()});
+            WirelessController controller({Uap0.toString()});
             controller.apply("EnableBoth Activate ReloadIp Scan Wps WpsPin StartSoftAp StopSoftAp SoftApRemoved IpSetupComplete "
                              "IpSetupError");
             // Names of neither the client nor a soft AP.
@@ -273,7 +463,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QStringList, journal);
 
-        auto controller = controllerIn<Controller>(m_softApRoutes.value(source), m_softAps);
+        auto controller = controllerIn<WirelessController>(m_softApRoutes.value(source), m_softAps);
         QVERIFY2(controller->active().contains(source), qPrintable(controller->active().join(", ")));
         if (event.contains(QLatin1String("SoftAp"))) {
             const QStringList before = controller->active();
@@ -293,7 +483,7 @@ private slots:
     // start with the field named (each field's check is the soft-AP files' test).
     void softApSettingsChangesAndUnwritableValues()
     {
-        auto controller = controllerIn<Controller>(m_softApRoutes.value("softApFirstSession"), m_softAps);
+        auto controller = controllerIn<WirelessController>(m_softApRoutes.value("softApFirstSession"), m_softAps);
         QVariantMap map = controller->wireless.softApSettings().value(Uap0.toString()).toMap();
         map.insert("domainName", "setup.local");
         controller->wireless.updateSoftApSettings(SoftApSettings(map));
@@ -323,7 +513,6 @@ private slots:
                             "cfg80211_drcs=1 when modprobe-ing the driver. (Marvell MLAN driver - \"%1\")";
         const QString on = "\"kivwlan0\" has multichannel support (Marvell %1)";
         // Without multichannel the soft AP takes the client's channel, or its own (11) with no client.
-        QTest::newRow("no driver files") << "" << QStringList{none} << 6 << 6;
         QTest::newRow("DRCS") << "mwifiex=0" << QStringList{on.arg("DRCS")} << 6 << 11;
         QTest::newRow("first module off, second on")
             << "sd8xxx=0 sdxxx=1" << QStringList{off.arg("sd8xxx"), on.arg("MLAN driver - \"sdxxx\"")} << 6 << 11;
@@ -350,7 +539,7 @@ private slots:
             file.write(parameter.section('=', 1).toUtf8());
         }
         LogCapture log;
-        Controller controller({Uap0.toString(), Uap1.toString()});
+        WirelessController controller({Uap0.toString(), Uap1.toString()});
         QCOMPARE(controller.wireless.hasMultichannel(), lines.last().contains(" has multichannel support"));
         controller.factory.made->channel = clientChannel;
         QCOMPARE(controller.wireless.softApChannel(), channel);
@@ -361,5 +550,5 @@ private slots:
     }
 };
 
-KIV_PRIVATE_NAMESPACE_TEST_MAIN(TestInterfaceWireless)
-#include "tst_interfacewireless.moc"
+KIV_PRIVATE_NAMESPACE_TEST_MAIN(TestInterfaces)
+#include "tst_interfaces.moc"
