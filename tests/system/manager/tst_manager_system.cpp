@@ -127,9 +127,19 @@ private slots:
             {"ForceWifiReconnect", {}}, {"StartSoftAp", {"uap0", QVariantMap{{"ssid", "Setup"}}}}, {"StopSoftAp", {"uap0"}}};
         for (const auto &command : commands)
             QVERIFY2(m_client.command(command.first, command.second), qPrintable(command.first));
-        QVERIFY(m_client.awaitLog("COMMAND: Ignoring scan request!\n"));
+        // Settings are taken and forgotten; only the log level can be set.
+        for (const char *name : {"WirelessNetworks", "WiredIpSettings", "WirelessIpSettings"})
+            QVERIFY2(m_client.setProperty(name, QVariantMap{{"dhcp", false}}), name);
+        for (const char *name : {"WirelessNetworks", "WiredIpSettings", "WirelessIpSettings", "SoftApModeSettings"}) {
+            const QVariant value = m_client.property(name);
+            QVERIFY2(value.isValid() && KivdClient::toMap(value).isEmpty(), name);
+        }
+        QVERIFY(m_client.setProperty(QStringLiteral("LogLevel"), m_client.property(QStringLiteral("LogLevel"))));
+        QVERIFY(m_client.awaitLog("COMMAND: Ignoring Wireless Ip settings: "));
         for (const char *line : {"COMMAND: Ignoring normal mode request: wired\n", "COMMAND: Ignoring off mode request!\n",
-                                 "COMMAND: Ignoring WPS request\n", "COMMAND: Ignoring WPS PIN request\n"})
+                                 "COMMAND: Ignoring scan request!\n",
+                                 "COMMAND: Ignoring WPS request\n", "COMMAND: Ignoring WPS PIN request\n",
+                                 "COMMAND: Ignoring Wired Ip settings: "})
             QVERIFY2(m_client.log().contains(line), line);
         QVERIFY(!m_client.log().contains("12345670"));
         QCOMPARE(m_client.takeEvents(), QStringList());
