@@ -293,9 +293,7 @@ private slots:
                                  options.monitor ? "monitor" : "", options.debug ? "debug" : ""};
         const bool run = options.outcome == KivdOptions::Outcome::Run;
         QCOMPARE(run ? fields.join(' ').trimmed() : QStringLiteral("exit %1").arg(options.exitStatus()), result);
-        QStringList logged;
-        for (const QString &argument : unknown)
-            logged << "ERROR KivdOptions.cpp Unknown argument '" + argument + "'";
+        QStringList logged = unknown.replaceInStrings(QRegularExpression("^(.*)$"), "ERROR KivdOptions.cpp Unknown argument '\\1'");
         if (result == QLatin1String("exit -1"))
             logged << "ERROR KivdOptions.cpp Missing value for argument '" + arguments.last() + "'";
         QCOMPARE(recorder.lines(), logged);
