@@ -1,7 +1,6 @@
 #pragma once
 
-// A bus client of the daemon running in a sandbox: calls its methods, reads and writes its
-// properties through the standard properties interface, and records every signal it sends.
+// A bus client of the daemon in a sandbox: calls methods, reads and writes properties, records every signal.
 #include "KivSandbox.h"
 
 #include <QtDBus>
@@ -17,53 +16,35 @@ public:
 
     explicit KivdClient(KivSandbox *sandbox) : m_sandbox(sandbox) {}
 
-    // Subscribes to every daemon signal from any sender, so a Started sent right after the
-    // name appears is not missed; call before the daemon starts.
+    // Every daemon signal from any sender, so a Started right after the name appears is not missed; call before startKivd().
     bool subscribe() { return m_sandbox->bus().connect(QString(), Path, Service, QString(), this, SLOT(record(QDBusMessage))); }
 
-    // Starts the daemon in the sandbox and waits for its Started signal. With KIV_KIVD_UNIT naming
-    // a unit file, the daemon runs under setpriv with only that unit's capability bounding set.
+    // Waits for Started; with KIV_KIVD_UNIT, under setpriv with that unit's CapabilityBoundingSet= and NoNewPrivileges=.
     bool startKivd(const QStringList &arguments = {QStringLiteral("-d")})
     {
         m_log.clear();
-        const QString unit = qEnvironmentVariable("KIV_KIVD_UNIT");
-        const QStringList launcher = unit.isEmpty() ? QStringList() : unitLauncher(unit);
-        if (!unit.isEmpty() && launcher.isEmpty())
-            return false;
-        const QStringList command = launcher + QStringList{KivSandbox::kivdPath()} + arguments;
-        m_kivd = m_sandbox->start(command.first(), command.mid(1), Service, Patience);
+        QStringList command{KivSandbox::kivdPath()};
+        if (!qEnvironmentVariableIsEmpty("KIV_KIVD_UNIT")) {
+            QFile file(qEnvironmentVariable("KIV_KIVD_UNIT"));
+            const QString unit = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            const auto setting = [&](const char *key) {
+                return QRegularExpression(QLatin1String(key) + "=(.*)$", QRegularExpression::MultilineOption).match(unit).captured(1).simplified();
+            };
+            const QString capabilities = setting("^CapabilityBoundingSet").toLower().replace("cap_", "+").replace(' ', ',');
+            if (capabilities.isEmpty())
+                return false;
+            command = QStringList{"/usr/bin/setpriv", "--inh-caps=-all", "--bounding-set=-all," + capabilities, "--"} + command;
+            if (QStringList{"yes", "true"}.contains(setting("^NoNewPrivileges")))
+                command.insert(3, QStringLiteral("--no-new-privs"));
+        }
+        m_kivd = m_sandbox->start(command.first(), command.mid(1) + arguments, Service, Patience);
         return m_kivd && awaitEvent(QStringLiteral("Started"));
     }
-    // setpriv with the unit's CapabilityBoundingSet= and NoNewPrivileges=; empty when the unit has no bounding set.
-    static QStringList unitLauncher(const QString &unitFile)
-    {
-        QFile file(unitFile);
-        const QString unit = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        const auto setting = [&](const char *key) {
-            return QRegularExpression(QLatin1String(key) + "=(.*)$", QRegularExpression::MultilineOption).match(unit).captured(1).simplified();
-        };
-        const QString capabilities = setting("^CapabilityBoundingSet").toLower().replace(QLatin1String("cap_"), QLatin1String("+")).replace(' ', ',');
-        if (capabilities.isEmpty())
-            return {};
-        QStringList launcher{"/usr/bin/setpriv", "--inh-caps=-all", "--bounding-set=-all," + capabilities};
-        if (QStringList{"yes", "true"}.contains(setting("^NoNewPrivileges")))
-            launcher << QStringLiteral("--no-new-privs");
-        return launcher << QStringLiteral("--");
-    }
-    void stopKivd()
-    {
-        if (m_kivd)
-            m_sandbox->stop(m_kivd);
-    }
+    void stopKivd() { if (m_kivd) m_sandbox->stop(m_kivd); }
     // Shows the end of the daemon's log after a failed test function; for cleanup().
-    void showLogAfterFailure()
-    {
-        if (QTest::currentTestFailed())
-            qInfo("kivd log, last lines:\n%s", log().right(8000).constData());
-    }
+    void showLogAfterFailure() { if (QTest::currentTestFailed()) qInfo("kivd log, last lines:\n%s", log().right(8000).constData()); }
 
-    // Starts the simulated supplicant with this scenario on the sandbox bus. It runs under its own
-    // process name, so the daemon's start-up clean-up of stale supplicants leaves it running.
+    // Under its own process name, so the daemon's start-up clean-up of stale supplicants leaves it running.
     bool startSimulatedSupplicant(const QString &program, const QByteArray &scenario)
     {
         QFile file(m_sandbox->hostPath(QStringLiteral("/tmp/scenario.json")));
@@ -73,40 +54,31 @@ public:
     // A call to the simulated supplicant's control interface.
     QDBusMessage simulator(const QString &method, const QVariantList &arguments)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall("com.tarvel.kivsim", "/control", "com.tarvel.kivsim.Control", method);
-        call.setArguments(arguments);
-        return m_sandbox->bus().call(call);
+        return call(method, arguments, "com.tarvel.kivsim.Control", "com.tarvel.kivsim", "/control");
     }
 
     // Events are handled while waiting: the daemon blocks once its log fills the pipe to this process.
-    QDBusMessage call(const QString &member, const QVariantList &arguments = {}, const QString &interface = Service)
+    QDBusMessage call(const QString &member, const QVariantList &arguments = {}, const QString &interface = Service,
+                      const QString &service = Service, const QString &path = Path)
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, interface, member);
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, member);
         message.setArguments(arguments);
         return m_sandbox->bus().call(message, QDBus::BlockWithGui, Patience);
     }
     bool command(const QString &member, const QVariantList &arguments = {}) { return call(member, arguments).type() == QDBusMessage::ReplyMessage; }
     bool setMode(const QString &mode) { return command(QStringLiteral("SetNormalMode"), {mode}); }
-    QVariant property(const QString &name)
-    {
-        return call("Get", {Service, name}, Properties).arguments().value(0).value<QDBusVariant>().variant();
-    }
+    QVariant property(const QString &name) { return call("Get", {Service, name}, Properties).arguments().value(0).value<QDBusVariant>().variant(); }
     bool setProperty(const QString &name, const QVariant &value)
     {
         return call("Set", {Service, name, QVariant::fromValue(QDBusVariant(value))}, Properties).type() == QDBusMessage::ReplyMessage;
     }
-    QVariantMap details(const QString &interface) { return toMap(call("InterfaceDetails", {interface}).arguments().value(0)); }
+    QVariantMap details(const QString &interface) { return qdbus_cast<QVariantMap>(call("InterfaceDetails", {interface}).arguments().value(0)); }
     // The interface's IPv4 addresses as "ip addr" shows them in the device.
     QByteArray ipv4(const QString &interface) { return m_sandbox->exec({"ip", "-4", "addr", "show", "dev", interface}).output; }
-    static QVariantMap toMap(const QVariant &value)
-    {
-        return value.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(value.value<QDBusArgument>()) : value.toMap();
-    }
 
     // "Member arg arg" per signal; map arguments are left out.
     QStringList events() const { return m_events; }
-    // Signals the daemon sent before this call may still wait in the event queue: they are
-    // taken too, so the next events are only those that follow.
+    // Signals sent before this call but still queued are taken too, so the next events are only those that follow.
     QStringList takeEvents()
     {
         sync();
@@ -131,8 +103,7 @@ public:
     // Everything the daemon wrote so far.
     const QByteArray &log()
     {
-        if (m_kivd)
-            m_log += m_kivd->readAll();
+        if (m_kivd) m_log += m_kivd->readAll();
         return m_log;
     }
     bool awaitLog(const QByteArray &text, int timeoutMs = Patience) { return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs); }
@@ -142,10 +113,9 @@ public slots:
     void record(const QDBusMessage &message)
     {
         QStringList parts{message.member()};
-        for (const QVariant &argument : message.arguments()) {
+        for (const QVariant &argument : message.arguments())
             if (!argument.canConvert<QDBusArgument>())
                 parts << argument.toString();
-        }
         m_events << parts.join(QLatin1Char(' '));
     }
 

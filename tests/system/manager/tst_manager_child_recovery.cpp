@@ -1,5 +1,4 @@
-// Every child program of the daemon killed with SIGKILL at a random moment, in one daemon run in
-// the device sandbox: what follows each death and how long the recovery takes.
+// Every child program of one sandboxed daemon killed at a random moment: what follows and how long recovery takes.
 #include "KivdClient.h"
 
 #include <algorithm>
@@ -29,34 +28,6 @@ class TestChildRecovery : public QObject
         return QString::fromLatin1(m_sandbox.exec({"pidof", program}).output.simplified()).split(' ', Qt::SkipEmptyParts);
     }
 
-    void reach(Phase phase)
-    {
-        switch (phase) {
-        case Phase::WiredDiscovering:
-            QVERIFY(m_client.setMode(QStringLiteral("wired")));
-            m_wiredSince.start();
-            QTRY_VERIFY(!pids(QStringLiteral("udhcpc")).isEmpty());
-            break;
-        case Phase::WiredLinkLocal:
-            QTRY_VERIFY_WITH_TIMEOUT(m_client.ipv4("eth0").contains("inet 169.254."), KivdClient::Patience);
-            break;
-        case Phase::WiredLeased:
-            QTRY_VERIFY_WITH_TIMEOUT(m_client.ipv4("eth0").contains("inet 192.168.50."), KivdClient::Patience);
-            break;
-        case Phase::WirelessConnected:
-            QVERIFY(m_client.setProperty(QStringLiteral("WirelessNetworks"), QVariantMap{{"Home", QVariantMap{{"unsecured", true}}}}));
-            QVERIFY(m_client.setMode(QStringLiteral("wireless")));
-            QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0")));
-            break;
-        case Phase::SoftAp:
-            if (!m_client.details(QStringLiteral("uap0")).value("SoftApUp").toBool()) {
-                QVERIFY(m_client.command("StartSoftAp", {"uap0", QVariantMap{{"ssid", "KivSetup"}, {"channel", 6}, {"domainName", "kiv.setup"}}}));
-                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")));
-            }
-            break;
-        }
-    }
-
 private slots:
     void initTestCase()
     {
@@ -70,35 +41,55 @@ private slots:
     void cleanup() { m_client.showLogAfterFailure(); }
 
     // Rows run in order, each starting where the one before left the daemon. restartMs: the least
-    // and the most time until the daemon runs the program again (0, 0: the daemon does not).
+    // and the most time until the daemon runs the program again (0, 0: the daemon does not). The
+    // kill comes within a second of reaching the phase; during DHCP discovery, within 20 s.
     void killedChildRecovers_data()
     {
         QTest::addColumn<Phase>("phase");
         QTest::addColumn<QString>("program");
-        QTest::addColumn<int>("killWithinMs");
         QTest::addColumn<int>("restartMinMs");
         QTest::addColumn<int>("restartMaxMs");
-        QTest::newRow("udhcpc discovering") << Phase::WiredDiscovering << "udhcpc" << 20000 << 1000 << 3000;
-        QTest::newRow("avahi-autoipd") << Phase::WiredLinkLocal << "avahi-autoipd" << 1000 << 0 << 0;
-        QTest::newRow("udhcpc link-local") << Phase::WiredLinkLocal << "udhcpc" << 1000 << 2000 << 4000;
-        QTest::newRow("udhcpc leased") << Phase::WiredLeased << "udhcpc" << 1000 << 1000 << 3000;
-        QTest::newRow("supplicant") << Phase::WirelessConnected << "kiv-sim-supplicant" << 1000 << 0 << 0;
-        QTest::newRow("udhcpd") << Phase::SoftAp << "udhcpd" << 1000 << 5000 << 7000;
-        QTest::newRow("dnsd") << Phase::SoftAp << "dnsd" << 1000 << 5000 << 7000;
-        QTest::newRow("hostapd") << Phase::SoftAp << "hostapd" << 1000 << 10000 << 13000;
+        QTest::newRow("udhcpc discovering") << Phase::WiredDiscovering << "udhcpc" << 1000 << 3000;
+        QTest::newRow("avahi-autoipd") << Phase::WiredLinkLocal << "avahi-autoipd" << 0 << 0;
+        QTest::newRow("udhcpc link-local") << Phase::WiredLinkLocal << "udhcpc" << 2000 << 4000;
+        QTest::newRow("udhcpc leased") << Phase::WiredLeased << "udhcpc" << 1000 << 3000;
+        QTest::newRow("supplicant") << Phase::WirelessConnected << "kiv-sim-supplicant" << 0 << 0;
+        QTest::newRow("udhcpd") << Phase::SoftAp << "udhcpd" << 5000 << 7000;
+        QTest::newRow("dnsd") << Phase::SoftAp << "dnsd" << 5000 << 7000;
+        QTest::newRow("hostapd") << Phase::SoftAp << "hostapd" << 10000 << 13000;
     }
 
     void killedChildRecovers()
     {
         QFETCH(Phase, phase);
         QFETCH(QString, program);
-        QFETCH(int, killWithinMs);
         QFETCH(int, restartMinMs);
         QFETCH(int, restartMaxMs);
-        reach(phase);
-        if (QTest::currentTestFailed())
-            return;
-        const int delay = QRandomGenerator::global()->bounded(killWithinMs);
+        // To the row's phase first.
+        switch (phase) {
+        case Phase::WiredDiscovering:
+            QVERIFY(m_client.setMode(QStringLiteral("wired")));
+            m_wiredSince.start();
+            QTRY_VERIFY(!pids(QStringLiteral("udhcpc")).isEmpty());
+            break;
+        case Phase::WiredLinkLocal:
+        case Phase::WiredLeased:
+            QTRY_VERIFY_WITH_TIMEOUT(m_client.ipv4("eth0").contains(phase == Phase::WiredLeased ? "inet 192.168.50." : "inet 169.254."),
+                                     KivdClient::Patience);
+            break;
+        case Phase::WirelessConnected:
+            QVERIFY(m_client.setProperty(QStringLiteral("WirelessNetworks"), QVariantMap{{"Home", QVariantMap{{"unsecured", true}}}}));
+            QVERIFY(m_client.setMode(QStringLiteral("wireless")));
+            QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0")));
+            break;
+        case Phase::SoftAp:
+            if (!m_client.details(QStringLiteral("uap0")).value("SoftApUp").toBool()) {
+                QVERIFY(m_client.command("StartSoftAp", {"uap0", QVariantMap{{"ssid", "KivSetup"}, {"channel", 6}, {"domainName", "kiv.setup"}}}));
+                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")));
+            }
+            break;
+        }
+        const int delay = QRandomGenerator::global()->bounded(phase == Phase::WiredDiscovering ? 20000 : 1000);
         QTest::qWait(delay);
         const QStringList before = pids(program);
         QVERIFY(!before.isEmpty());
@@ -109,11 +100,10 @@ private slots:
         QVERIFY(m_sandbox.exec(QStringList{"kill", "-9"} + before).ok());
 
         if (restartMaxMs > 0) {
-            const auto restarted = [&] {
+            QVERIFY(QTest::qWaitFor([&] {
                 const QStringList now = pids(program);
                 return std::any_of(now.cbegin(), now.cend(), [&](const QString &pid) { return !before.contains(pid); });
-            };
-            QVERIFY(QTest::qWaitFor(restarted, restartMaxMs + 2000));
+            }, restartMaxMs + 2000));
             // The daemon's timers may fire up to 5% early.
             const qint64 restartedMs = sinceKill.elapsed();
             QVERIFY2(restartedMs >= restartMinMs * 95 / 100 && restartedMs <= restartMaxMs,
@@ -149,14 +139,11 @@ private slots:
             QVERIFY(m_client.startSimulatedSupplicant(QStringLiteral(KIV_SIM_SUPPLICANT), Scenario));
             QVERIFY(m_client.awaitEvent(QStringLiteral("Disconnected wlan0")));
             QVERIFY(m_client.awaitEvent(QStringLiteral("Connected wlan0"), 15000));
-            QVERIFY(m_client.log().contains("wpa_supplicant left the bus, dropping its interface"));
             break;
         case Phase::SoftAp:
-            if (program == QLatin1String("hostapd")) {
-                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")));
-                QVERIFY(m_client.events().contains(QStringLiteral("Disconnected uap0")));
-                QVERIFY(m_client.log().contains("Restarting softap..."));
-            }
+            // hostapd's restart takes the access point down and up again.
+            if (program == QLatin1String("hostapd"))
+                QVERIFY(m_client.awaitEvent(QStringLiteral("Connected uap0")) && m_client.events().contains(QStringLiteral("Disconnected uap0")));
             break;
         }
         const QStringList events = m_client.takeEvents();
