@@ -3,7 +3,7 @@
 // event sequence up to a bound and through long random walks. After each sequence the world is left
 // to settle and the daemon must end where a user expects it, given the last mode and the world.
 #include "AddressManager.h"
-#include "AddressTestSupport.h"
+#include "AutoIpD.h"
 #include "ControllerCommands.h"
 #include "DhcpClient.h"
 #include "InterfaceReports.h"
@@ -14,24 +14,26 @@
 #include "NetworkConfiguration.h"
 #include "NetworkManagerMaps.h"
 #include "PrivateNamespaceMain.h"
-#include "SoftApSettings.h"
 #include "Supplicant.h"
 
-#include <QCryptographicHash>
-#include <QPointer>
-#include <QStateMachine>
 #include <QtTest>
 
-#include <functional>
-#include <random>
+#include <atomic>
 #include <csignal>
-#include <poll.h>
+#include <random>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Exported by Qt for its own tests: the events posted in this thread and not sent yet.
+Q_CORE_EXPORT uint qGlobalPostedEventsCount();
+
 namespace {
+
+// The copy of the test that runs in namespaces of its own binds its symbols at start, not each
+// forked explorer process again.
+const bool bindNow = qputenv("LD_BIND_NOW", "1");
 
 const QString Eth = QStringLiteral("kiveth0");
 const QString Wlan = QStringLiteral("kivwlan0");
@@ -48,7 +50,7 @@ enum Event : quint8 {
     WlanUp, WlanDown, UapAdded, UapRemoved, Echo, LeaseEth, LostEth, LeaseWlan, LostWlan, DhcpDown, DhcpUp,
     Configured, Associate, Reject, ApLost, ApBack, WpsCredentials, WpsFailure, ScanDone, Time, EventCount
 };
-const char *const EventNames[EventCount] = {
+const QStringList EventNames = {
     "off", "wired", "wireless", "automatic", "hybrid", "wps", "networks-right", "networks-wrong", "scan",
     "reload-ip", "softap-start", "softap-stop", "softap-settings", "cable-in", "cable-out", "eth-added",
     "eth-removed", "wlan-added", "wlan-removed", "wlan-up", "wlan-down", "uap-added", "uap-removed", "echo",
@@ -56,31 +58,16 @@ const char *const EventNames[EventCount] = {
     "reject", "ap-lost", "ap-back", "wps-credentials", "wps-failure", "scan-done", "time"};
 const char *const ModeNames[] = {"OffMode", "WiredMode", "WirelessMode", "AutomaticMode", "HybridMode"};
 constexpr quint8 Batched = 0x80;
+constexpr quint64 Batchable = 1 << Off | 1 << Wired | 1 << Wireless | 1 << Automatic | 1 << Hybrid | 1 << CableIn | 1 << CableOut | 1 << Echo;
+// What the world does by itself, in the order it settles.
+const Event Progress[] = {Echo, Configured, Associate, LeaseEth, LeaseWlan, ScanDone, Time};
 
-bool isBatchable(Event event)
-{
-    return event <= Hybrid || event == CableIn || event == CableOut || event == Echo;
-}
-
-// Scanning, the soft AP and the DHCP server's absence change nothing the other machines follow:
-// long walks cover them, the exhaustive search leaves them out.
-bool isExhaustive(Event event)
-{
-    static const QSet<Event> aside{Scan, ScanDone, SoftApStart, SoftApStop, SoftApChange, UapAdded, UapRemoved,
-                                   DhcpDown, DhcpUp};
-    return !aside.contains(event);
-}
-
-bool isWorldEvent(Event event)
-{
-    return event >= CableIn && event != Time;
-}
 
 QString sequenceText(const QByteArray &steps)
 {
     QStringList names;
     for (char step : steps)
-        names << QLatin1String(EventNames[quint8(step) & ~Batched]) + ((quint8(step) & Batched) ? "!" : "");
+        names << EventNames.at(quint8(step) & ~Batched) + ((quint8(step) & Batched) ? "!" : "");
     return names.join(QLatin1Char(' '));
 }
 
@@ -89,59 +76,17 @@ QByteArray parseSequence(const QString &text)
     QByteArray steps;
     for (QString name : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const bool batched = name.endsWith(QLatin1Char('!'));
-        name.remove(QLatin1Char('!'));
-        const auto found = std::find_if(std::begin(EventNames), std::end(EventNames),
-                                        [&](const char *known) { return name == QLatin1String(known); });
-        if (found == std::end(EventNames))
+        const int event = EventNames.indexOf(name.remove(QLatin1Char('!')));
+        if (event < 0)
             qFatal("unknown event %s", qPrintable(name));
-        steps += char((found - std::begin(EventNames)) | (batched ? Batched : 0));
+        steps += char(event | (batched ? Batched : 0));
     }
     return steps;
 }
 
-struct KernelReport
+// A DHCP client whose leases and losses the world hands out through its signals.
+struct ScriptedDhcp : DhcpClient
 {
-    QString name;
-    bool up;
-    bool running;
-};
-
-// The kernel, the cable and the peers on both networks.
-struct World
-{
-    bool ethPresent = true, ethUp = false, cable = true;
-    bool wlanPresent = true, wlanUp = true, uapPresent = false;
-    bool dhcpServer = true, apInRange = true;
-    QList<KernelReport> reports;
-};
-
-class Device;
-
-// Sets links up and down in the world; the kernel's reports of it are read later.
-class WorldDriver : public RecordingDriver
-{
-public:
-    explicit WorldDriver(Device &device) : m_device(device) {}
-    void linkUp(const InterfaceName &interface) override
-    {
-        RecordingDriver::linkUp(interface);
-        setEth(interface, true);
-    }
-    void linkDown(const InterfaceName &interface) override
-    {
-        RecordingDriver::linkDown(interface);
-        setEth(interface, false);
-    }
-
-private:
-    void setEth(const InterfaceName &interface, bool up);
-    Device &m_device;
-};
-
-// A DHCP client that gets a lease when the world says so.
-class ScriptedDhcp : public DhcpClient
-{
-public:
     using DhcpClient::DhcpClient;
     void start() override { running = true; }
     bool stop() override
@@ -149,40 +94,28 @@ public:
         running = false;
         return true;
     }
-    void lease() { emit finished(InterfaceConfiguration(interfaceName().toString(), "192.0.2.10", "255.255.255.0", "192.0.2.1", {}, {})); }
-    void lose() { emit error(QStringLiteral("lease lost")); }
-
     bool running = false;
 };
 
 // The supplicant's connection loop reduced to its phases; its timer is the 200 s WPS limit.
-class ScriptedSupplicant : public Supplicant
+struct ScriptedSupplicant : Supplicant
 {
-public:
     enum Phase : quint8 { Idle, Configuring, Waiting, Associated, InWps };
 
     ScriptedSupplicant(QObject *parent, const QString &name) : Supplicant(parent, name)
     {
-        m_wpsLimit.setParent(this);
-        m_wpsLimit.setSingleShot(true);
-        m_wpsLimit.setInterval(200000);
-        QObject::connect(&m_wpsLimit, &QTimer::timeout, this, [this] { endWps(false); });
+        wpsLimit.setSingleShot(true);
+        wpsLimit.setInterval(200000);
+        QObject::connect(&wpsLimit, &QTimer::timeout, this, [this] { endWps(false); });
     }
     bool enable(const QSet<WirelessNetwork> &set) override
     {
-        interruptWps();
         networks = set;
-        phase = set.isEmpty() ? Idle : Configuring;
-        return true;
+        return command(set.isEmpty() ? Idle : Configuring);
     }
-    bool disable() override
-    {
-        interruptWps();
-        phase = Idle;
-        return true;
-    }
-    bool wpsPbc() override { return startWps(); }
-    bool wpsPin(const QString &) override { return startWps(); }
+    bool disable() override { return command(Idle); }
+    bool wpsPbc() override { return command(InWps); }
+    bool wpsPin(const QString &) override { return command(InWps); }
     void scan() override { scanPending = true; }
     QVariantMap getNetworkDetails() override { return phase == Associated ? QVariantMap{{"Ssid", "Home"}} : QVariantMap(); }
     int getCurrentChannel() override { return phase == Associated ? 6 : 0; }
@@ -193,119 +126,105 @@ public:
         if (phase == Waiting || phase == Associated)
             phase = Configuring;
     }
-
-    bool rightKey() const { return networks.contains(RightKey) && !networks.contains(WrongKey); }
-    void configure()
+    // A command ends a running WPS session with an error, reported later from the worker thread.
+    bool command(Phase next)
     {
-        phase = Waiting;
-        emit configured();
+        if (phase == InWps)
+            QMetaObject::invokeMethod(this, [this] { emit wpsError("Another command requested, exiting WPS session"); },
+                                      Qt::QueuedConnection);
+        phase = next;
+        next == InWps ? wpsLimit.start() : wpsLimit.stop();
+        return true;
     }
-    void associate()
+    void moveTo(Phase next)
     {
-        phase = Associated;
-        emit connected();
+        phase = next;
+        next == Associated ? emit connected() : emit configured();
     }
     void loseAssociation()
     {
-        if (phase != Associated)
-            return;
-        phase = Waiting;
-        emit configured();
+        if (phase == Associated)
+            moveTo(Waiting);
     }
     void endWps(bool success)
     {
         phase = Idle;
-        m_wpsLimit.stop();
-        if (success)
-            emit wpsFinished(RightKey);
-        else
-            emit wpsError(QStringLiteral("WPS failed"));
+        wpsLimit.stop();
+        success ? emit wpsFinished(RightKey) : emit wpsError(QStringLiteral("WPS failed"));
     }
+    bool rightKey() const { return networks.contains(RightKey) && !networks.contains(WrongKey); }
 
     Phase phase = Idle;
-    bool present = true;
-    bool scanPending = false;
+    bool present = true, scanPending = false;
     QSet<WirelessNetwork> networks;
-
-private:
-    // A command ends a running WPS session with an error, reported later from the worker thread.
-    void interruptWps()
-    {
-        if (phase != InWps)
-            return;
-        m_wpsLimit.stop();
-        QMetaObject::invokeMethod(
-            this, [this] { emit wpsError(QStringLiteral("Another command requested, exiting WPS session")); },
-            Qt::QueuedConnection);
-    }
-    bool startWps()
-    {
-        interruptWps();
-        phase = InWps;
-        m_wpsLimit.start();
-        return true;
-    }
-    QTimer m_wpsLimit;
-};
-
-class ScriptedSupplicantFactory : public SupplicantFactory
-{
-public:
-    std::unique_ptr<Supplicant> create(QObject *parent, const QString &name) override
-    {
-        auto supplicant = std::make_unique<ScriptedSupplicant>(parent, name);
-        made = supplicant.get();
-        return supplicant;
-    }
-    ScriptedSupplicant *made = nullptr;
+    QTimer wpsLimit{this};
 };
 
 // The daemon's address manager over one IPv4 family whose DHCP client the world scripts.
-class ScriptedAddresses : public AddressManager
+struct ScriptedAddresses : AddressManager
 {
-public:
-    ScriptedAddresses(const InterfaceName &name, NetworkDriver *driver, QPointer<ScriptedDhcp> *client, QObject *parent)
-        : ScriptedAddresses(name,
-                            new Ipv4AddressManager(name, driver,
-                                                   [client](const InterfaceName &n) { return *client = new ScriptedDhcp(n); }),
+    ScriptedAddresses(const InterfaceName &name, NetworkDriver *driver, QObject *parent)
+        : ScriptedAddresses(name, new Ipv4AddressManager(name, driver, [this](const InterfaceName &n) { return dhcp = new ScriptedDhcp(n); }),
                             parent)
     {
     }
-    bool leased() const { return m_ipv4->isConnected(); }
-
-private:
-    ScriptedAddresses(const InterfaceName &name, Ipv4AddressManager *ipv4, QObject *parent)
-        : AddressManager(name, nullptr, {ipv4}, parent), m_ipv4(ipv4)
+    ScriptedAddresses(const InterfaceName &name, Ipv4AddressManager *family, QObject *parent)
+        : AddressManager(name, nullptr, {family}, parent), ipv4(family)
     {
-        m_ipv4->setParent(this);
+        ipv4->setParent(this);
     }
-    Ipv4AddressManager *m_ipv4;
+    bool running() const { return dhcp && dhcp->running; }
+
+    Ipv4AddressManager *ipv4;
+    QPointer<ScriptedDhcp> dhcp;
 };
 
+// The mode machine's commands; notes the networks of each enabling, which a paused controller may hold.
+struct Commands : ControllerCommands
+{
+    using ControllerCommands::ControllerCommands;
+    void enableWireless(const QSet<WirelessNetwork> &networks) override
+    {
+        enabled << networks;
+        ControllerCommands::enableWireless(networks);
+    }
+    QList<QSet<WirelessNetwork>> enabled;
+};
 
-// The composed daemon: mode machine, controllers, address managers, tracker, over the world.
-class Device : public QObject
+// The composed daemon (mode machine, controllers, address managers, tracker) over the world, which
+// is its network driver and supplicant factory. Timers run out only at the world's "time" step, the
+// shortest first and, of equal ones, the one seen running first.
+class Device : public SupplicantFactory, public RecordingDriver
 {
 public:
     Device()
     {
         configuration = new NetworkConfiguration(this, Eth, Wlan, {Uap});
         configuration->setWirelessNetworks({RightKey});
-        ethAddresses = new ScriptedAddresses(InterfaceName(Eth), &driver, &ethDhcp, this);
-        wlanAddresses = new ScriptedAddresses(InterfaceName(Wlan), &driver, &wlanDhcp, this);
-        wired = new InterfaceWired(InterfaceName(Eth), &driver, ethAddresses, this);
-        wireless = new InterfaceWireless(InterfaceName(Wlan), {Uap}, &driver, wlanAddresses, this, &factory);
-        supplicant = factory.made;
-        commands = std::make_unique<ControllerCommands>(wired, wireless);
+        for (int i = 0; i < 2; ++i) {
+            addresses[i] = new ScriptedAddresses(InterfaceName(i ? Wlan : Eth), this, this);
+            connect(addresses[i], &AddressManager::connected, this, [this, i] { addressUp[i] = true; });
+            connect(addresses[i], &AddressManager::disconnected, this, [this, i] { addressUp[i] = false; });
+        }
+        wired = new InterfaceWired(InterfaceName(Eth), this, addresses[0], this);
+        wireless = new InterfaceWireless(InterfaceName(Wlan), {Uap}, this, addresses[1], this, this);
+        modeCommands = std::make_unique<Commands>(wired, wireless);
         modes = new QStateMachine(this);
-        modes->setInitialState(ModeMachine(modes, {commands.get(), configuration}, wired, wireless).build().off);
+        modes->setInitialState(ModeMachine(modes, {modeCommands.get(), configuration}, wired, wireless).build().off);
         tracker.route(Eth, wired, false);
         tracker.route(Wlan, wireless, false);
         tracker.route(Uap, wireless, true);
-        watch(wired, 0);
-        watch(wireless, 1);
-        connect(wireless, &InterfaceWireless::reconnecting, this,
-                [this] { modes->postEvent(new ManagerEvent::Reconnecting()); });
+        // Connected, Disconnecting and Disconnected as the bus carries them.
+        for (int i = 0; i < 2; ++i) {
+            said[i] = new InterfaceReports(i ? Wlan : Eth, i ? static_cast<QObject *>(wireless) : wired, this);
+            connect(said[i], &InterfaceReports::connected, this, [this, i] { connectedAt[i] = batchStart; });
+            connect(said[i], &InterfaceReports::disconnecting, this, [this, i] { connectedAt[i] = -1; });
+            connect(said[i], &InterfaceReports::disconnected, this, [this, i](const QString &name) {
+                if (connectedAt[i] >= 0 && !worldMoved && connectedAt[i] < batchStart)
+                    violations << "Disconnected(" + name + ") without Disconnecting after " + EventNames.at(current);
+            });
+        }
+        connect(wireless, &InterfaceWireless::reconnecting, this, [this] { modes->postEvent(new ManagerEvent::Reconnecting()); });
         modes->start();
         settle();
         tracker.added(Eth);
@@ -314,28 +233,64 @@ public:
         tracker.linkChanged(Wlan, true, true);
         settle();
         readReports();
+        const QList<QObject *> objects = findChildren<QObject *>();
+        for (QObject *object : objects)
+            objectIndex.insert(object, objectIndex.size());
+        timers = findChildren<QTimer *>();
+        machines = {modes, wired->stateMachine(), wireless->stateMachine(), wireless->softApStateMachine()};
         settle();
-        for (QStateMachine *machine : machines()) {
-            const QList<QAbstractState *> states = machine->findChildren<QAbstractState *>();
-            for (QAbstractState *state : states)
-                stateIndex.insert(state, stateIndex.size());
+    }
+
+    std::unique_ptr<Supplicant> create(QObject *parent, const QString &name) override
+    {
+        auto made = std::make_unique<ScriptedSupplicant>(parent, name);
+        supplicant = made.get();
+        return made;
+    }
+    // The wired link follows the driver; the addresses are kept as the family managers set them.
+    void linkUp(const InterfaceName &interface) override { setEth(interface, true); }
+    void linkDown(const InterfaceName &interface) override { setEth(interface, false); }
+    void setEth(const InterfaceName &interface, bool up)
+    {
+        if (interface.toString() == Eth && ethPresent) {
+            ethUp = up;
+            reports << KernelReport{Eth, up, ethRunning()};
         }
     }
-
-    QList<QStateMachine *> machines() const
+    void flushAddresses(AddressFamily family, const InterfaceName &interface, bool) override
     {
-        return {modes, const_cast<KivStateMachine *>(wired->stateMachine()),
-                const_cast<KivStateMachine *>(wireless->stateMachine()),
-                const_cast<KivStateMachine *>(wireless->softApStateMachine())};
+        if (family == AddressFamily::Ipv4)
+            address.remove(interface.toString());
     }
+    void addAddress(const QString &ip, int, const InterfaceName &interface) override { address[interface.toString()] = ip; }
 
-    // Lets every machine handle what was posted and what that posted in turn.
-    static void settle()
+    // Lets every machine handle what was posted and what that posted in turn; notes timers started.
+    void settle()
     {
-        for (int round = 0; round < 12; ++round)
+        for (int round = 0; qGlobalPostedEventsCount() > 0; ++round) {
+            if (round == 100) {
+                violations << QStringLiteral("the daemon never settled");
+                return;
+            }
             QCoreApplication::sendPostedEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        for (QTimer *timer : qAsConst(timers)) {
+            if (!timer->isActive())
+                started.remove(timer);
+            else if (!started.contains(timer))
+                started.insert(timer, ++starts);
+        }
     }
-
+    // The running timers in the order they run out.
+    QList<QTimer *> running() const
+    {
+        QList<QTimer *> ordered = started.keys();
+        std::sort(ordered.begin(), ordered.end(), [this](QTimer *a, QTimer *b) {
+            return std::pair(a->interval(), started.value(a)) < std::pair(b->interval(), started.value(b));
+        });
+        return ordered;
+    }
     QStringList modeStates() const
     {
         QStringList names;
@@ -345,24 +300,26 @@ public:
         return names;
     }
     QString mode() const { return NetworkManagerMaps::modeName(modeStates()); }
-    bool ethRunning() const { return world.ethPresent && world.ethUp && world.cable; }
-    bool wlanUsable() const { return world.wlanPresent && world.wlanUp && world.apInRange && supplicant->rightKey(); }
-
-    void report(const QString &name, bool up, bool running)
-    {
-        world.reports << KernelReport{name, up, running};
-    }
+    bool ethRunning() const { return ethPresent && ethUp && cable; }
     // Reads the kernel's reports up to now, in order.
-    void readReports()
+    void readReports(int count = -1)
     {
-        while (!world.reports.isEmpty()) {
-            const KernelReport next = world.reports.takeFirst();
+        for (; count != 0 && !reports.isEmpty(); --count) {
+            const KernelReport next = reports.takeFirst();
             tracker.linkChanged(next.name, next.up, next.running);
         }
+    }
+    // What the world does first when left alone; EventCount once it has settled.
+    Event settlingStep() const
+    {
+        const auto next = std::find_if(std::begin(Progress), std::end(Progress), [this](Event e) { return canHappen(e); });
+        return next == std::end(Progress) ? EventCount : *next;
     }
 
     bool canHappen(Event event) const
     {
+        const ScriptedAddresses *dhcp = addresses[event == LeaseWlan || event == LostWlan];
+        const bool waiting = supplicant->phase == ScriptedSupplicant::Waiting;
         switch (event) {
         case Off: case Wired: case Wireless: case Automatic: case Hybrid:
             return mode() != QLatin1String(ModeNames[event]);
@@ -370,35 +327,24 @@ public:
         case NetworksWrong: return !configuration->wirelessNetworks().contains(WrongKey);
         case SoftApStart: return !softApWanted;
         case SoftApStop: case SoftApChange: return softApWanted;
-        case CableIn: return !world.cable;
-        case CableOut: return world.cable;
-        case EthAdded: return !world.ethPresent;
-        case EthRemoved: return world.ethPresent;
-        case WlanAdded: return !world.wlanPresent;
-        case WlanRemoved: return world.wlanPresent;
-        case WlanUp: return world.wlanPresent && !world.wlanUp;
-        case WlanDown: return world.wlanPresent && world.wlanUp;
-        case UapAdded: return !world.uapPresent;
-        case UapRemoved: return world.uapPresent;
-        case Echo: return !world.reports.isEmpty();
-        case LeaseEth: return ethDhcp && ethDhcp->running && !ethAddresses->leased() && ethRunning() && world.dhcpServer;
-        case LostEth: return ethDhcp && ethDhcp->running && ethAddresses->leased();
+        case CableIn: case CableOut: return cable == (event == CableOut);
+        case EthAdded: case EthRemoved: return ethPresent == (event == EthRemoved);
+        case WlanAdded: case WlanRemoved: return wlanPresent == (event == WlanRemoved);
+        case WlanUp: case WlanDown: return wlanPresent && wlanUp == (event == WlanDown);
+        case UapAdded: case UapRemoved: return uapPresent == (event == UapRemoved);
+        case Echo: return !reports.isEmpty();
+        case LeaseEth: return dhcp->running() && !dhcp->ipv4->isConnected() && ethRunning() && dhcpServer;
         case LeaseWlan:
-            return wlanDhcp && wlanDhcp->running && !wlanAddresses->leased() && supplicant->phase == ScriptedSupplicant::Associated && world.dhcpServer;
-        case LostWlan: return wlanDhcp && wlanDhcp->running && wlanAddresses->leased();
-        case DhcpDown: return world.dhcpServer;
-        case DhcpUp: return !world.dhcpServer;
+            return dhcp->running() && !dhcp->ipv4->isConnected() && supplicant->phase == ScriptedSupplicant::Associated && dhcpServer;
+        case LostEth: case LostWlan: return dhcp->running() && dhcp->ipv4->isConnected();
+        case DhcpDown: case DhcpUp: return dhcpServer == (event == DhcpDown);
         case Configured: return supplicant->phase == ScriptedSupplicant::Configuring && supplicant->present;
-        case Associate:
-            return supplicant->phase == ScriptedSupplicant::Waiting && world.wlanPresent && world.wlanUp
-                   && world.apInRange && supplicant->rightKey();
-        case Reject:
-            return supplicant->phase == ScriptedSupplicant::Waiting && world.apInRange && !supplicant->rightKey();
-        case ApLost: return world.apInRange;
-        case ApBack: return !world.apInRange;
+        case Associate: return waiting && wlanPresent && wlanUp && apInRange && supplicant->rightKey();
+        case Reject: return waiting && apInRange && !supplicant->rightKey();
+        case ApLost: case ApBack: return apInRange == (event == ApLost);
         case WpsCredentials: case WpsFailure: return supplicant->phase == ScriptedSupplicant::InWps;
         case ScanDone: return supplicant->scanPending;
-        case Time: return nextTimer() != nullptr;
+        case Time: return !started.isEmpty();
         default: return true;
         }
     }
@@ -412,8 +358,10 @@ public:
         if (batch.isEmpty()) {
             worldMoved = false;
             batchStart = ++stepCount;
+            batchBase = (step & Batched) ? key() : 0;
         }
-        worldMoved = worldMoved || isWorldEvent(event);
+        worldMoved = worldMoved || (event >= CableIn && event != Time);
+        ScriptedDhcp *dhcp = addresses[event == LeaseWlan || event == LostWlan]->dhcp;
         switch (event) {
         case Off: modes->postEvent(new ManagerEvent::Off()); break;
         case Wired: modes->postEvent(new ManagerEvent::Wired()); break;
@@ -429,14 +377,12 @@ public:
             if (mode() != QLatin1String("OffMode"))
                 wireless->scan();
             break;
-        case ReloadIp: {
-            const bool toStatic = !configuration->wiredIpConfiguration().hasAddress();
-            const InterfaceConfiguration next = toStatic ? InterfaceConfiguration(Eth, "192.0.2.20", "255.255.255.0", "192.0.2.1", {}, {})
-                                                         : InterfaceConfiguration(Eth);
-            if (configuration->setWiredIpConfiguration(next))
+        case ReloadIp:
+            if (configuration->setWiredIpConfiguration(configuration->wiredIpConfiguration().hasAddress()
+                                                           ? InterfaceConfiguration(Eth)
+                                                           : InterfaceConfiguration(Eth, "192.0.2.20", "255.255.255.0", "192.0.2.1", {}, {})))
                 wired->reloadIp(configuration->wiredIpConfiguration());
             break;
-        }
         case SoftApStart: case SoftApChange: {
             SoftApSettings settings(Ssid::fromString(event == SoftApStart ? "setup" : "setup-" + QString::number(++softApGeneration)), Uap);
             if (configuration->setSoftApSettings(InterfaceName(Uap), settings))
@@ -450,54 +396,50 @@ public:
             softApWanted = false;
             break;
         case CableIn: case CableOut:
-            world.cable = event == CableIn;
-            if (world.ethPresent)
-                report(Eth, world.ethUp, ethRunning());
+            cable = event == CableIn;
+            if (ethPresent)
+                reports << KernelReport{Eth, ethUp, ethRunning()};
             readReports();
             break;
         case EthAdded: case EthRemoved:
-            world.ethPresent = event == EthAdded;
-            world.ethUp = false;
+            ethPresent = event == EthAdded;
+            ethUp = false;
             readReports();
-            world.ethPresent ? tracker.added(Eth) : tracker.removed(Eth);
+            ethPresent ? tracker.added(Eth) : tracker.removed(Eth);
             break;
         case WlanAdded: case WlanRemoved:
-            world.wlanPresent = event == WlanAdded;
-            if (world.wlanPresent)
-                world.wlanUp = false;
+            wlanPresent = event == WlanAdded;
+            if (wlanPresent)
+                wlanUp = false;
             else
                 supplicant->loseAssociation();
             readReports();
-            world.wlanPresent ? tracker.added(Wlan) : tracker.removed(Wlan);
+            wlanPresent ? tracker.added(Wlan) : tracker.removed(Wlan);
             break;
         case WlanUp: case WlanDown:
-            world.wlanUp = event == WlanUp;
-            if (!world.wlanUp)
+            wlanUp = event == WlanUp;
+            if (!wlanUp)
                 supplicant->loseAssociation();
-            report(Wlan, world.wlanUp, world.wlanUp);
+            reports << KernelReport{Wlan, wlanUp, wlanUp};
             readReports();
             break;
         case UapAdded: case UapRemoved:
-            world.uapPresent = event == UapAdded;
+            uapPresent = event == UapAdded;
             readReports();
-            world.uapPresent ? tracker.added(Uap) : tracker.removed(Uap);
+            uapPresent ? tracker.added(Uap) : tracker.removed(Uap);
             break;
-        case Echo: {
-            const KernelReport next = world.reports.takeFirst();
-            tracker.linkChanged(next.name, next.up, next.running);
+        case Echo: readReports(1); break;
+        case LeaseEth: case LeaseWlan:
+            emit dhcp->finished(InterfaceConfiguration(dhcp->interfaceName().toString(), "192.0.2.10", "255.255.255.0", "192.0.2.1", {}, {}));
             break;
-        }
-        case LeaseEth: ethDhcp->lease(); break;
-        case LostEth: ethDhcp->lose(); break;
-        case LeaseWlan: wlanDhcp->lease(); break;
-        case LostWlan: wlanDhcp->lose(); break;
-        case DhcpDown: case DhcpUp: world.dhcpServer = event == DhcpUp; break;
-        case Configured: supplicant->configure(); break;
-        case Associate: supplicant->associate(); break;
+        case LostEth: case LostWlan: emit dhcp->error(QStringLiteral("lease lost")); break;
+        case DhcpDown: case DhcpUp: dhcpServer = event == DhcpUp; break;
+        case Configured: supplicant->moveTo(ScriptedSupplicant::Waiting); break;
+        case Associate: supplicant->moveTo(ScriptedSupplicant::Associated); break;
         case Reject: emit supplicant->authError(Home, QStringLiteral("WRONG_KEY")); break;
         case ApLost: case ApBack:
-            world.apInRange = event == ApBack;
-            if (!world.apInRange)
+            apInRange = event == ApBack;
+            if (!apInRange)
                 supplicant->loseAssociation();
             break;
         case WpsCredentials: case WpsFailure: supplicant->endWps(event == WpsCredentials); break;
@@ -506,341 +448,381 @@ public:
             emit supplicant->scanResults({});
             break;
         case Time: {
-            QTimer *timer = nextTimer();
+            QTimer *timer = running().constFirst();
+            started.remove(timer);
             timer->stop();
             QMetaObject::invokeMethod(timer, "timeout");
             break;
         }
         case EventCount: break;
         }
+        if (qEnvironmentVariableIsSet("KIV_EXPLORER_TRACE"))
+            fprintf(stderr, "explorer step: %s%s\n", qPrintable(EventNames.at(event)), (step & Batched) ? "!" : "");
         if (step & Batched) {
             batch += char(step);
         } else {
             batch.clear();
             settle();
         }
-        if (qEnvironmentVariableIsSet("KIV_EXPLORER_TRACE"))
-            fprintf(stderr, "%s%s => %s\n", EventNames[event], (step & Batched) ? "!" : "", qPrintable(describe()));
     }
 
-    // The active states of every machine, for following a sequence by hand.
-    QString describe() const
+    // Lets the world finish what it would by itself (reports read, the access point joined, leases
+    // handed out, scans answered, every timer run out), then says what the device gets wrong.
+    QString failureAfterSettling()
     {
-        QStringList parts;
-        for (QStateMachine *machine : machines()) {
-            QStringList names;
-            const auto active = machine->configuration();
-            for (QAbstractState *state : active) {
-                if (state->findChildren<QAbstractState *>().isEmpty())
-                    names << state->objectName();
-            }
-            names.sort();
-            parts << names.join(QLatin1Char(','));
+        settle();
+        for (int round = 0; settlingStep() != EventCount; ++round) {
+            if (round == 100)
+                return QStringLiteral("the world never settled");
+            apply(settlingStep());
         }
-        return parts.join(QStringLiteral(" | "));
-    }
-
-    QTimer *nextTimer() const
-    {
-        QTimer *next = nullptr;
-        const QList<QTimer *> timers = findChildren<QTimer *>();
-        for (QTimer *timer : timers) {
-            if (timer->isActive() && (!next || timer->remainingTime() < next->remainingTime()))
-                next = timer;
-        }
-        return next;
-    }
-
-    // Lets the world finish what it would by itself: reports read, the access point joined, leases
-    // handed out, scans answered, every timer run out.
-    void quiesce()
-    {
-        static const Event progress[] = {Echo, Configured, Associate, LeaseEth, LeaseWlan, ScanDone, Time};
-        for (int round = 0; round < 100; ++round) {
-            const auto next = std::find_if(std::begin(progress), std::end(progress), [this](Event e) { return canHappen(e); });
-            if (next == std::end(progress))
-                return;
-            apply(*next);
-        }
-        violations << QStringLiteral("the world never settled");
+        checkOutcome();
+        return violations.join(QStringLiteral("; "));
     }
 
     // Where the user expects the daemon after the world settled, from the last mode and the world.
     void checkOutcome()
     {
-        const QString m = mode();
+        const QStringList active = modeStates();
+        const QString m = NetworkManagerMaps::modeName(active);
         const bool wiredMode = m == "WiredMode" || m == "HybridMode" || m == "AutomaticMode";
-        const bool wiredUsable = world.ethPresent && world.cable;
-        const bool wirelessMode = m == "WirelessMode" || m == "HybridMode" || (m == "AutomaticMode" && !wiredUsable);
+        const bool wirelessMode = m == "WirelessMode" || m == "HybridMode" || (m == "AutomaticMode" && !(ethPresent && cable));
         const auto expect = [this](bool actual, bool expected, const char *what) {
             if (actual != expected)
                 violations << QStringLiteral("%1 is %2, expected %3").arg(what).arg(actual).arg(expected);
         };
-        expect(wired->isConnected(), wiredMode && wiredUsable, "wired ready");
-        expect(wireless->isConnected(), wirelessMode && wlanUsable(), "wireless ready");
-        if (world.ethPresent)
-            expect(world.ethUp, wiredMode, "wired link up");
-        if (!wirelessMode && supplicant->present && world.wlanUp)
+        expect(wired->isConnected(), wiredMode && ethPresent && cable, "wired ready");
+        expect(wireless->isConnected(), wirelessMode && wlanPresent && wlanUp && apInRange && supplicant->rightKey(), "wireless ready");
+        if (ethPresent)
+            expect(ethUp, wiredMode, "wired link up");
+        if (!wirelessMode && supplicant->present && wlanUp)
             expect(supplicant->phase == ScriptedSupplicant::Idle, true, "supplicant idle");
-        expect(wireless->isSoftApStarted(InterfaceName(Uap)), softApWanted && world.uapPresent, "soft AP started");
-        expect(reports[0]->isConnected(), wired->isConnected(), "Connected(kiveth0) said");
-        expect(reports[1]->isConnected(), wireless->isConnected(), "Connected(kivwlan0) said");
-        expect(NetworkManagerMaps::isConnected(modeStates()), reports[0]->isConnected() || reports[1]->isConnected(),
-               "Connected property");
-        checkCommandsGiven();
-    }
-
-    // No controller may wait for a command that the mode machine believes it already gave.
-    void checkCommandsGiven()
-    {
-        const QStringList m = modeStates();
-        const auto in = [](const QStateMachine *machine, const char *name) {
-            const auto active = machine->configuration();
-            return std::any_of(active.begin(), active.end(), [name](QAbstractState *s) { return s->objectName() == name; });
-        };
-        const auto disabled = [&](const QStateMachine *machine) {
-            return in(machine, "WiredDisabled") || in(machine, "WiredDisabledInterfaceRunning")
-                   || in(machine, "WiredNoInterfaceDisabled") || in(machine, "WirelessDisabled")
-                   || in(machine, "WirelessInterfaceDownDisabled");
-        };
+        expect(wireless->isSoftApStarted(InterfaceName(Uap)), softApWanted && uapPresent, "soft AP started");
+        expect(said[0]->isConnected(), wired->isConnected(), "Connected(kiveth0) said");
+        expect(said[1]->isConnected(), wireless->isConnected(), "Connected(kivwlan0) said");
+        expect(NetworkManagerMaps::isConnected(active), said[0]->isConnected() || said[1]->isConnected(), "Connected property");
+        // No controller may wait for a command that the mode machine believes it already gave.
         for (const auto &[name, machine] : {std::pair{QStringLiteral("Wired"), wired->stateMachine()},
                                             {QStringLiteral("Wireless"), wireless->stateMachine()}}) {
-            const bool activated = m.contains(name + "IpsetupState") || m.contains(name + "ConnectedState");
-            if (activated && in(machine, qPrintable(name + "WaitingInterfaceRunning")))
+            QSet<QString> states;
+            const auto activeStates = machine->configuration();
+            for (const QAbstractState *state : activeStates)
+                states << state->objectName();
+            const bool activated = active.contains(name + "IpsetupState") || active.contains(name + "ConnectedState");
+            if (activated && states.contains(name + "WaitingInterfaceRunning"))
                 violations << name.toLower() + " waits for an activation the mode machine gave";
-            if ((activated || m.contains(name + "WaitingState")) && disabled(machine))
+            if ((activated || active.contains(name + "WaitingState"))
+                && states.intersects({"WiredDisabled", "WiredDisabledInterfaceRunning", "WiredNoInterfaceDisabled",
+                                      "WirelessDisabled", "WirelessInterfaceDownDisabled"}))
                 violations << name.toLower() + " is disabled while the mode machine uses it";
         }
     }
 
-    QByteArray signature() const
+    // Everything the future of the daemon and the world depends on, as a digest. Soft-AP and scanning
+    // steps stay out of the exhaustive alphabets, so their settings and processes need no place here;
+    // nor does the WPS request, always the push button, which works as none, nor the delay before a
+    // DHCP restart: only a lost lease restarts, and the lease before it reset the delay. The DHCP client
+    // runs exactly while DHCP is wanted, since its manager starts and stops with the IP set-up state.
+    quint64 key() const
     {
         QByteArray bytes;
         QDataStream out(&bytes, QIODevice::WriteOnly);
-        for (QStateMachine *machine : machines()) {
+        const auto networks = [&out](const QSet<WirelessNetwork> &set) {
+            out << set.contains(RightKey) << set.contains(WrongKey) << set.size();
+        };
+        for (const QStateMachine *machine : machines) {
             QList<int> active;
             const auto states = machine->configuration();
             for (QAbstractState *state : states)
-                active << stateIndex.value(state);
+                active << objectIndex.value(state);
             std::sort(active.begin(), active.end());
             out << active;
-            if (auto *kiv = qobject_cast<KivStateMachine *>(machine))
-                out << kiv->isPaused() << kiv->isWaiting() << kiv->heldEventTypes();
+            if (auto *kiv = qobject_cast<const KivStateMachine *>(machine))
+                out << kiv->isPaused() << kiv->heldEventTypes();
         }
-        const QList<QTimer *> timers = findChildren<QTimer *>();
-        for (int i = 0; i < timers.size(); ++i) {
-            if (timers.at(i)->isActive())
-                out << i;
-        }
-        out << world.ethPresent << world.ethUp << world.cable << world.wlanPresent << world.wlanUp << world.uapPresent
-            << world.dhcpServer << world.apInRange;
-        for (const KernelReport &r : world.reports)
+        // A paused wireless controller holds the networks of the latest enablings.
+        const QList<QSet<WirelessNetwork>> &enabled = modeCommands->enabled;
+        for (int i = enabled.size() - wireless->stateMachine()->heldEventTypes().count(WirelessEvent::Enable::type()); i < enabled.size(); ++i)
+            networks(enabled.at(i));
+        for (QTimer *timer : running())
+            out << objectIndex.value(timer) << timer->interval();
+        out << ethPresent << ethUp << cable << wlanPresent << wlanUp << uapPresent << dhcpServer << apInRange;
+        for (const KernelReport &r : reports)
             out << r.name << r.up << r.running;
-        out << quint8(supplicant->phase) << supplicant->present << supplicant->scanPending << supplicant->rightKey()
-            << configuration->wirelessNetworks().contains(RightKey) << configuration->wiredIpConfiguration().hasAddress()
-            << bool(ethDhcp && ethDhcp->running) << bool(wlanDhcp && wlanDhcp->running) << ethAddresses->leased()
-            << wlanAddresses->leased() << softApWanted << reports[0]->isConnected() << reports[1]->isConnected()
-            << announced[0] << announced[1] << batch;
-        return QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+        for (const QString &name : {Eth, Wlan, Uap})
+            out << tracker.exists(name) << tracker.isUp(name) << tracker.isRunning(name);
+        out << quint8(supplicant->phase) << supplicant->present << supplicant->scanPending;
+        networks(supplicant->networks);
+        networks(configuration->wirelessNetworks());
+        networks(wireless->networks());
+        out << configuration->wiredIpConfiguration().address().ip() << wired->configuration().address().ip()
+            << wireless->configuration().address().ip() << softApWanted << softApGeneration;
+        for (int i = 0; i < 2; ++i) {
+            const ScriptedAddresses *a = addresses[i];
+            out << a->isConnected() << a->ipv4->isConnected() << addressUp[i] << bool(a->dhcp) << a->running()
+                << bool(a->ipv4->findChild<AutoIpD *>()) << address.value(i ? Wlan : Eth) << said[i]->isConnected()
+                << (connectedAt[i] < 0);
+        }
+        if (!batch.isEmpty())
+            out << batchBase << batch;
+        quint64 digest;
+        memcpy(&digest, QCryptographicHash::hash(bytes, QCryptographicHash::Md5).constData(), sizeof digest);
+        return digest | 1;
     }
 
-    World world;
-    WorldDriver driver{*this};
+    struct KernelReport
+    {
+        QString name;
+        bool up, running;
+    };
     InterfaceTracker tracker;
     NetworkConfiguration *configuration;
-    QPointer<ScriptedDhcp> ethDhcp, wlanDhcp;
-    ScriptedAddresses *ethAddresses, *wlanAddresses;
-    ScriptedSupplicantFactory factory;
-    ScriptedSupplicant *supplicant;
+    ScriptedAddresses *addresses[2];
+    ScriptedSupplicant *supplicant = nullptr;
     InterfaceWired *wired;
     InterfaceWireless *wireless;
-    std::unique_ptr<ControllerCommands> commands;
+    std::unique_ptr<Commands> modeCommands;
     QStateMachine *modes;
-    QHash<QAbstractState *, int> stateIndex;
-    InterfaceReports *reports[2];
-    bool announced[2] = {false, false};
-    bool softApWanted = false;
+    QList<const QStateMachine *> machines;
+    QHash<QObject *, int> objectIndex;
+    InterfaceReports *said[2];
+    // The kernel, the cable and the peers on both networks.
+    bool ethPresent = true, ethUp = false, cable = true, wlanPresent = true, wlanUp = true, uapPresent = false;
+    bool dhcpServer = true, apInRange = true;
+    QList<KernelReport> reports;
+    QHash<QString, QString> address;
+    // The device's timers, and when each running one was seen running first.
+    QList<QTimer *> timers;
+    QHash<QTimer *, quint64> started;
+    quint64 starts = 0;
+    bool addressUp[2] = {false, false}, softApWanted = false;
     int softApGeneration = 0;
     Event current = EventCount;
-    // Whether the world changed in the batch now being handled.
+    // Whether the world changed in the batch now being handled, the batches so far, and when each
+    // interface last said Connected (-1 once it said Disconnecting).
     bool worldMoved = false;
-    // Batches handled so far, and when each interface last said Connected.
-    int stepCount = 0;
-    int batchStart = 0;
-    int connectedAt[2] = {0, 0};
-    // Steps handed over since the daemon last ran.
+    int stepCount = 0, batchStart = 0, connectedAt[2] = {0, 0};
+    // Steps handed over since the daemon last ran, and the state before them.
     QByteArray batch;
+    quint64 batchBase = 0;
     QStringList violations;
-
-private:
-    // Connected, Disconnecting and Disconnected as the bus carries them.
-    void watch(QObject *controller, int i)
-    {
-        reports[i] = new InterfaceReports(i == 0 ? Eth : Wlan, controller, this);
-        connect(reports[i], &InterfaceReports::connected, this, [this, i] {
-            announced[i] = false;
-            connectedAt[i] = batchStart;
-        });
-        connect(reports[i], &InterfaceReports::disconnecting, this, [this, i] { announced[i] = true; });
-        connect(reports[i], &InterfaceReports::disconnected, this, [this, i](const QString &name) {
-            if (!announced[i] && !worldMoved && connectedAt[i] < batchStart)
-                violations << "Disconnected(" + name + ") without Disconnecting after " + EventNames[current];
-        });
-    }
 };
 
-void WorldDriver::setEth(const InterfaceName &interface, bool up)
+// What the explorer's copies of the process share: spare cores, counts, the first failure with its
+// steps, every state reached (with the exploration that last reached it and the most steps it had
+// left after it) and where each step taken from a state led.
+struct Shared
 {
-    if (interface.toString() == Eth && m_device.world.ethPresent) {
-        m_device.world.ethUp = up;
-        m_device.report(Eth, up, m_device.ethRunning());
-    }
-}
+    static constexpr quint32 Slots = 1 << 20;
+    std::atomic<int> spare, exploration, failures;
+    std::atomic<quint64> sequences, copies, states;
+    int length, signal;
+    char steps[256], text[512];
+    std::atomic<quint64> keys[Slots], from[Slots], to[Slots];
+    std::atomic<quint16> reached[Slots];
 
-// States already reached, shared by every forked explorer process: 128-bit signatures, open addressing.
-class SeenStates
-{
-public:
-    SeenStates()
+    // The slot of a key in a table, or Slots; added tells whether this call put it there.
+    static quint32 slot(std::atomic<quint64> *table, quint64 key, bool add, bool *added = nullptr)
     {
-        m_slots = static_cast<Slot *>(mmap(nullptr, Size * sizeof(Slot), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-        if (m_slots == MAP_FAILED)
-            qFatal("mmap failed");
+        for (quint32 i = key % Slots;; i = (i + 1) % Slots) {
+            quint64 found = 0;
+            const bool empty = table[i].compare_exchange_strong(found, add ? key : 0);
+            if (added)
+                *added = empty && add;
+            if (found == key || empty)
+                return found == key || add ? i : Slots;
+        }
     }
-    ~SeenStates() { munmap(m_slots, Size * sizeof(Slot)); }
-    quint64 count() const { return m_slots[0].b; }
-    // True when the signature was not there yet.
-    bool insert(const QByteArray &signature)
+    // Notes a state reached with steps left: whether it is new, and whether this exploration went no
+    // further from it yet.
+    std::pair<bool, bool> reach(quint64 key, int left)
     {
-        Slot key;
-        memcpy(&key, signature.constData(), sizeof key);
-        for (quint64 i = (key.a & (Size - 1)) | 1;; i = ((i + 1) & (Size - 1)) | 1) {
-            if (m_slots[i].a == key.a && m_slots[i].b == key.b)
-                return false;
-            if (m_slots[i].a == 0 && m_slots[i].b == 0) {
-                m_slots[i] = key;
-                ++m_slots[0].b;
-                return true;
+        bool fresh = false;
+        const quint32 i = slot(keys, key, true, &fresh);
+        const quint16 mark = quint16(exploration << 8 | (left + 1));
+        for (quint16 best = reached[i]; (best >> 8) != exploration || best < mark;) {
+            if (reached[i].compare_exchange_weak(best, mark)) {
+                states += (best >> 8) != exploration;
+                return {fresh, true};
             }
         }
+        return {fresh, false};
     }
-private:
-    struct Slot
+    // The state a step led to, when it is known and was explored as far as it must be.
+    quint64 explored(quint64 state, char step, int left)
     {
-        quint64 a = 0, b = 0;
-    };
-    static constexpr quint64 Size = quint64(1) << 22;
-    // Slot 0 only counts the states.
-    Slot *m_slots;
+        const quint32 t = slot(from, state * 131 + quint8(step) + 1, false);
+        const quint32 i = t < Slots ? slot(keys, to[t], false) : Slots;
+        return i < Slots && (left == 0 || reached[i] > (exploration << 8 | left)) ? quint64(to[t]) : 0;
+    }
+    void learn(quint64 state, char step, quint64 next) { to[slot(from, state * 131 + quint8(step) + 1, true)] = next; }
 };
 
-// One outcome of a step, sent from a forked process: the step, whether the state was new, and
-// what went wrong.
-struct Outcome
-{
-    quint8 step;
-    bool fresh;
-    QString failure;
-    qint32 path = 0;
-};
+Device *device = nullptr;
+Shared *shared = nullptr;
+// The steps that led this copy of the process where it is, and its copies running beside it.
+QByteArray currentSteps;
+QList<pid_t> beside;
 
-void send(int fd, const Outcome &outcome)
+// Keeps the first failure; allocates nothing when a signal ended the copy.
+void record(const QByteArray &steps, const QString &text, int signal = 0)
 {
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << outcome.step << outcome.fresh << outcome.failure.left(900) << outcome.path;
-    const quint16 size = bytes.size();
-    QByteArray frame(reinterpret_cast<const char *>(&size), sizeof size);
-    frame += bytes;
-    if (write(fd, frame.constData(), frame.size()) != frame.size())
-        _exit(3);
+    if (shared->failures++ > 0)
+        return;
+    shared->length = qMin(steps.size(), int(sizeof shared->steps));
+    memcpy(shared->steps, steps.constData(), shared->length);
+    shared->signal = signal;
+    if (!signal)
+        qstrncpy(shared->text, text.toUtf8().constData(), sizeof shared->text);
 }
 
-QList<Outcome> parse(const QByteArray &all)
+void await(pid_t pid)
 {
-    QList<Outcome> outcomes;
-    for (int at = 0; at + 2 <= all.size();) {
-        quint16 size;
-        memcpy(&size, all.constData() + at, sizeof size);
-        QDataStream in(all.mid(at + 2, size));
-        Outcome outcome;
-        in >> outcome.step >> outcome.fresh >> outcome.failure >> outcome.path;
-        outcomes << outcome;
-        at += 2 + size;
-    }
-    return outcomes;
+    int status = 0;
+    const unsigned limit = alarm(0);
+    waitpid(pid, &status, 0);
+    alarm(limit ? 60 : 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        record({}, QStringLiteral("explorer process ended with status %1").arg(status));
 }
 
-// Runs each piece of work in its own copy of this process, side by side (the device stays as it is
-// here), and collects what they send. A copy that does not finish within its limit is killed.
-QList<Outcome> inChildren(const QList<std::function<void(int)>> &works, unsigned limitSeconds)
+void awaitBeside()
 {
-    struct Child
-    {
-        pid_t pid;
-        int fd;
-        QByteArray received;
-    };
-    QList<Child> children;
-    for (const auto &work : works) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            qFatal("pipe failed");
-        const pid_t pid = fork();
-        if (pid == 0) {
-            for (int crash : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
-                signal(crash, SIG_DFL);
-            alarm(limitSeconds);
-            close(fds[0]);
-            work(fds[1]);
-            _exit(0);
-        }
-        close(fds[1]);
-        children << Child{pid, fds[0], {}};
-    }
-    QList<Outcome> outcomes;
-    for (int open = children.size(); open > 0;) {
-        QVector<pollfd> fds;
-        for (const Child &child : qAsConst(children))
-            fds << pollfd{child.fd, POLLIN, 0};
-        poll(fds.data(), fds.size(), -1);
-        for (int i = 0; i < children.size(); ++i) {
-            if (children[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[65536];
-            const ssize_t n = read(children[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                children[i].received.append(buffer, n);
-                continue;
-            }
-            close(children[i].fd);
-            children[i].fd = -1;
-            --open;
-            int status = 0;
-            waitpid(children[i].pid, &status, 0);
-            outcomes << parse(children[i].received);
-            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-                outcomes << Outcome{0xff, false, QStringLiteral("explorer process ended with status %1").arg(status)};
-        }
-    }
-    return outcomes;
+    for (pid_t pid : std::exchange(beside, {}))
+        await(pid);
 }
 
+// Runs work in a copy of this process (the device stays as it is here), beside this one while a core
+// is spare, else in its place. A crash, or a minute of the copy's own work, is a failure of the
+// steps it had taken.
 template<typename Work>
-QList<Outcome> inChild(Work work)
+void spawn(Work work)
 {
-    return inChildren({std::function<void(int)>(work)}, 20);
+    int spare = shared->spare;
+    while (spare > 0 && !shared->spare.compare_exchange_weak(spare, spare - 1)) {
+    }
+    ++shared->copies;
+    const pid_t pid = fork();
+    if (pid != 0 && spare > 0)
+        beside << pid;
+    else if (pid != 0)
+        await(pid);
+    if (pid != 0)
+        return;
+    beside.clear();
+    for (int signal : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGALRM}) {
+        std::signal(signal, [](int caught) {
+            record(currentSteps, QString(), caught);
+            _exit(0);
+        });
+    }
+    alarm(60);
+    work();
+    awaitBeside();
+    shared->spare += spare > 0;
+    _exit(0);
 }
 
-// What the device gets wrong once the steps have happened and the world has settled.
-QString failureAfter(Device &device, const QByteArray &steps)
+// The steps of the alphabet possible from the device's state; a batched one only when another may follow.
+QByteArray possibleSteps(quint64 alphabet, bool batching)
 {
-    for (char step : steps)
-        device.apply(quint8(step));
-    device.settle();
-    device.quiesce();
-    device.checkOutcome();
-    return device.violations.join(QStringLiteral("; "));
+    QByteArray steps;
+    for (int e = 0; e < EventCount; ++e) {
+        if (!(alphabet & (quint64(1) << e)) || !device->canHappen(Event(e)))
+            continue;
+        steps += char(e);
+        if (batching && device->batch.isEmpty() && (Batchable & (quint64(1) << e)))
+            steps += char(e | Batched);
+    }
+    return steps;
+}
+
+// Explores below the device's state in this copy of the process, `left` more steps of the alphabet;
+// `before` is the state the last step was taken from. A new settled state is checked once the world
+// has settled. A step that led before to a state explored as far as needed is not taken again. Each
+// copy takes its last step in place: where a check is due, the step the settling world takes first,
+// so that the check continues there.
+void explore(QByteArray steps, int left, quint64 alphabet, quint64 before)
+{
+    bool check = false;
+    for (;; --left) {
+        ++shared->sequences;
+        currentSteps = steps;
+        if (!device->violations.isEmpty())
+            return record(steps, device->violations.join(QStringLiteral("; ")));
+        const quint64 key = device->key();
+        if (before)
+            shared->learn(before, steps.back(), key);
+        const auto [fresh, further] = shared->reach(key, left);
+        check = fresh && device->batch.isEmpty();
+        if (!further || left == 0 || shared->failures > 0)
+            break;
+        const char settling = char(device->settlingStep());
+        if (check && settling == char(EventCount)) {
+            device->checkOutcome();
+            if (!device->violations.isEmpty())
+                return record(steps, device->violations.join(QStringLiteral("; ")));
+            check = false;
+        }
+        QByteArray next;
+        for (char step : possibleSteps(alphabet, left > 1)) {
+            const quint64 known = shared->explored(key, step, left - 1);
+            if (known)
+                shared->reach(known, left - 1);
+            check = check && !(known && step == settling);
+            next += known ? QByteArray() : QByteArray(1, step);
+        }
+        const char here = check ? settling : next.isEmpty() ? char(EventCount) : next.back();
+        for (char step : next) {
+            if (step != here)
+                spawn([&, step] {
+                    currentSteps = steps + step;
+                    device->apply(quint8(step));
+                    explore(currentSteps, left - 1, alphabet, key);
+                });
+        }
+        if (!next.contains(here))
+            break;
+        check = false;
+        device->apply(quint8(here));
+        steps += here;
+        before = key;
+    }
+    const QString failure = check ? device->failureAfterSettling() : QString();
+    if (!failure.isEmpty())
+        record(steps, failure);
+}
+
+// What goes wrong after the steps, in a copy of the process.
+QString failureAfter(const QByteArray &steps)
+{
+    shared->failures = 0;
+    spawn([&] {
+        currentSteps = steps;
+        for (char step : steps)
+            device->apply(quint8(step));
+        const QString failure = device->failureAfterSettling();
+        if (!failure.isEmpty())
+            record(steps, failure);
+    });
+    awaitBeside();
+    return shared->failures ? QString::fromUtf8(shared->text) : QString();
+}
+
+// The failure found, and as few of its steps as still fail; empty when there was none.
+QString failureReport()
+{
+    if (shared->failures == 0)
+        return QString();
+    const int failures = shared->failures;
+    const QString failed = sequenceText(QByteArray(shared->steps, shared->length)) + " => "
+                           + (shared->signal ? QStringLiteral("ended by signal %1").arg(shared->signal) : QString::fromUtf8(shared->text));
+    QByteArray steps(shared->steps, shared->length);
+    for (int i = steps.size() - 1; i >= 0; --i) {
+        if (!failureAfter(QByteArray(steps).remove(i, 1)).isEmpty())
+            steps.remove(i, 1);
+    }
+    return QStringLiteral("%1 failures, shortest: %2\nfirst: %3").arg(failures).arg(sequenceText(steps), failed);
 }
 
 } // namespace
@@ -848,41 +830,6 @@ QString failureAfter(Device &device, const QByteArray &steps)
 class TestConvergence : public QObject
 {
     Q_OBJECT
-
-private:
-    std::unique_ptr<Device> m_device;
-
-    QString check(const QByteArray &steps)
-    {
-        const QList<Outcome> outcomes = inChild([&](int fd) { send(fd, {0, false, failureAfter(*m_device, steps)}); });
-        return outcomes.isEmpty() ? QStringLiteral("no outcome") : outcomes.last().failure;
-    }
-
-    // The steps possible from the device's state, each also batched with the next when it may be.
-    QByteArray possibleSteps(bool afterBatch, bool exhaustive) const
-    {
-        QByteArray steps;
-        for (int e = 0; e < EventCount; ++e) {
-            if (!m_device->canHappen(Event(e)) || (exhaustive && !isExhaustive(Event(e))))
-                continue;
-            steps += char(e);
-            if (!afterBatch && isBatchable(Event(e)))
-                steps += char(e | Batched);
-        }
-        return steps;
-    }
-
-    // Drops steps from a failing sequence while it still fails.
-    QByteArray shrink(QByteArray steps)
-    {
-        for (int i = steps.size() - 1; i >= 0; --i) {
-            QByteArray shorter = steps;
-            shorter.remove(i, 1);
-            if (!check(shorter).isEmpty())
-                steps = shorter;
-        }
-        return steps;
-    }
 
 private slots:
     void initTestCase()
@@ -897,10 +844,16 @@ private slots:
                 if (text.startsWith(QLatin1String("explorer: ")))
                     testOutput(type, context, text);
             });
-        m_device = std::make_unique<Device>();
-        QCOMPARE(m_device->mode(), QStringLiteral("OffMode"));
-        QVERIFY(m_device->violations.isEmpty());
+        void *memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        QVERIFY(memory != MAP_FAILED);
+        shared = static_cast<Shared *>(memory);
+        shared->spare = qMax(1, QThread::idealThreadCount()) - 1;
+        device = new Device;
+        QCOMPARE(device->mode(), QStringLiteral("OffMode"));
+        QVERIFY(device->violations.isEmpty());
     }
+
+    void cleanupTestCase() { delete device; }
 
     // Sequences that once left the daemon stuck; each must now end where the user expects.
     void convergesAfter_data()
@@ -925,130 +878,71 @@ private slots:
     void convergesAfter()
     {
         QFETCH(QString, steps);
-        QCOMPARE(check(parseSequence(steps)), QString());
+        QCOMPARE(failureAfter(parseSequence(steps)), QString());
     }
 
-    // Every sequence up to the bound over one alphabet, breadth first over distinct states, from
-    // each start: off, and connected in each mode.
+    // Every sequence up to the bound over one alphabet, from each start: connected in each mode, and
+    // off. The states and steps an earlier alphabet explored are not taken again.
     void exhaustiveToBound_data()
     {
         QTest::addColumn<QString>("alphabet");
         QTest::newRow("cable bounce") << "wired automatic hybrid cable-in cable-out echo lease-eth time";
         QTest::newRow("wired hot-plug") << "wired automatic eth-removed eth-added echo lease-eth lost-eth reload-ip time";
-        QTest::newRow("association") << "off wireless hybrid configured associate reject ap-lost ap-back "
-                                        "lease-wlan lost-wlan time";
-        QTest::newRow("wireless hot-plug") << "wireless hybrid wlan-down wlan-up wlan-removed wlan-added configured "
-                                              "associate lease-wlan time";
-        QTest::newRow("wps and networks") << "wireless automatic wps wps-credentials wps-failure networks-right "
-                                             "networks-wrong configured associate lease-wlan time";
-        QTest::newRow("hand-over") << "automatic wired wireless cable-in cable-out echo configured associate lease-eth "
-                                      "lease-wlan time";
+        QTest::newRow("association") << "off wireless hybrid configured associate reject ap-lost ap-back lease-wlan lost-wlan time";
+        QTest::newRow("wireless hot-plug") << "wireless hybrid wlan-down wlan-up wlan-removed wlan-added configured associate lease-wlan time";
+        QTest::newRow("wps and networks") << "wireless automatic wps wps-credentials wps-failure networks-right networks-wrong "
+                                             "configured associate lease-wlan time";
+        QTest::newRow("hand-over") << "automatic wired wireless cable-in cable-out echo configured associate lease-eth lease-wlan time";
     }
     void exhaustiveToBound()
     {
         QFETCH(QString, alphabet);
         const int bound = qEnvironmentVariableIntValue("KIV_EXPLORER_BOUND") > 0 ? qEnvironmentVariableIntValue("KIV_EXPLORER_BOUND") : 6;
-        QSet<quint8> allowed;
+        quint64 events = 0;
         for (char event : parseSequence(alphabet))
-            allowed << quint8(event);
-        const QStringList starts{"", "wired echo lease-eth", "wireless configured associate lease-wlan",
-                                 "automatic echo lease-eth", "hybrid echo configured associate lease-eth lease-wlan"};
-        SeenStates seen;
-        QList<QByteArray> frontier;
-        for (const QString &start : starts) {
-            const QByteArray prefix = parseSequence(start);
-            const QList<Outcome> root = inChild([&](int fd) {
-                for (char step : prefix)
-                    m_device->apply(quint8(step));
-                send(fd, {0, seen.insert(m_device->signature()), QString()});
-            });
-            QVERIFY(!root.isEmpty());
-            if (root.first().fresh)
-                frontier << prefix;
-        }
+            events |= quint64(1) << event;
+        ++shared->exploration;
+        shared->sequences = shared->copies = shared->states = shared->failures = 0;
         QElapsedTimer clock;
         clock.start();
-        quint64 sequences = 0;
-        QStringList failures;
-        // Expands one path: every possible next step, each in a copy of the device after the path.
-        const auto expand = [&](int index, int fd) {
-            const QByteArray &path = frontier.at(index);
-            for (char step : path)
-                m_device->apply(quint8(step));
-            const bool afterBatch = !path.isEmpty() && (quint8(path.back()) & Batched);
-            const QByteArray steps = possibleSteps(afterBatch, true);
-            for (char step : steps) {
-                if (!allowed.contains(quint8(step) & ~Batched))
-                    continue;
-                for (Outcome outcome : inChild([&](int leafFd) {
-                         m_device->apply(quint8(step));
-                         Outcome leaf{quint8(step), seen.insert(m_device->signature()), m_device->violations.join(QStringLiteral("; "))};
-                         if (leaf.fresh && leaf.failure.isEmpty() && !(quint8(step) & Batched))
-                             leaf.failure = failureAfter(*m_device, {});
-                         send(leafFd, leaf);
-                     })) {
-                    outcome.step = quint8(step);
-                    outcome.path = index;
-                    send(fd, outcome);
-                }
-            }
-        };
-        for (int depth = 0; depth < bound && !frontier.isEmpty() && failures.isEmpty(); ++depth) {
-            QList<QByteArray> next;
-            // Two shards side by side, one per core.
-            QList<std::function<void(int)>> work;
-            for (int shard = 0; shard < 2; ++shard) {
-                work << [&, shard](int fd) {
-                    for (int i = shard; i < frontier.size(); i += 2) {
-                        for (const Outcome &outcome : inChildren({[&, i](int nodeFd) { expand(i, nodeFd); }}, 60))
-                            send(fd, outcome);
-                    }
-                };
-            }
-            for (const Outcome &outcome : inChildren(work, 0)) {
-                ++sequences;
-                const QByteArray extended = frontier.at(outcome.path) + char(outcome.step);
-                if (!outcome.failure.isEmpty())
-                    failures << sequenceText(extended) + " => " + outcome.failure;
-                else if (outcome.fresh)
-                    next << extended;
-            }
-            qInfo("explorer: depth %d: %llu sequences, %llu distinct states, %d failures, %lld ms", depth + 1,
-                  sequences, seen.count(), int(failures.size()), clock.elapsed());
-            frontier = next;
+        for (const char *start : {"hybrid echo configured associate lease-eth lease-wlan", "automatic echo lease-eth",
+                                  "wireless configured associate lease-wlan", "wired echo lease-eth", ""}) {
+            const QByteArray prefix = parseSequence(start);
+            spawn([&] {
+                currentSteps = prefix;
+                for (char step : prefix)
+                    device->apply(quint8(step));
+                explore(prefix, bound, events, 0);
+            });
         }
-        if (!failures.isEmpty())
-            failures.prepend("shortest: " + sequenceText(shrink(parseSequence(failures.first().section(" => ", 0, 0)))));
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.mid(0, 10).join('\n')));
+        awaitBeside();
+        qInfo("explorer: to %d steps: %llu distinct states, %llu sequences, %llu processes, %lld ms", bound,
+              quint64(shared->states), quint64(shared->sequences), quint64(shared->copies), clock.elapsed());
+        const QString report = failureReport();
+        QVERIFY2(report.isEmpty(), qPrintable(report));
     }
 
-    // Long seeded random walks, checked along the way and once the world has settled.
+    // Long seeded random walks over the whole alphabet, checked along the way and once the world has settled.
     void randomWalks()
     {
         const int walks = qEnvironmentVariableIntValue("KIV_EXPLORER_WALKS") > 0 ? qEnvironmentVariableIntValue("KIV_EXPLORER_WALKS") : 100;
+        shared->failures = 0;
         for (int seed = 1; seed <= walks; ++seed) {
-            const QList<Outcome> outcomes = inChild([&](int fd) {
+            spawn([seed] {
                 std::mt19937 random(seed);
-                QByteArray taken;
-                for (int i = 0; i < 200; ++i) {
-                    const QByteArray steps = possibleSteps(!taken.isEmpty() && (quint8(taken.back()) & Batched), false);
-                    const char step = steps.at(int(random() % steps.size()));
-                    taken += step;
-                    m_device->apply(quint8(step));
-                    if (!m_device->violations.isEmpty())
-                        break;
+                for (int i = 0; i < 200 && device->violations.isEmpty(); ++i) {
+                    const QByteArray steps = possibleSteps(~quint64(0), true);
+                    currentSteps += steps.at(int(random() % steps.size()));
+                    device->apply(quint8(currentSteps.back()));
                 }
-                QString failure = failureAfter(*m_device, {});
-                send(fd, {0, false, failure.isEmpty() ? QString() : sequenceText(taken) + " => " + failure});
+                const QString failure = device->failureAfterSettling();
+                if (!failure.isEmpty())
+                    record(currentSteps, failure);
             });
-            QVERIFY(!outcomes.isEmpty());
-            if (!outcomes.last().failure.isEmpty()) {
-                const QString steps = outcomes.last().failure.section(" => ", 0, 0);
-                QFAIL(qPrintable(QStringLiteral("seed %1, shortest: %2\n%3")
-                                     .arg(seed)
-                                     .arg(sequenceText(shrink(parseSequence(steps))), outcomes.last().failure)));
-            }
         }
+        awaitBeside();
+        const QString report = failureReport();
+        QVERIFY2(report.isEmpty(), qPrintable(report));
     }
 };
 
