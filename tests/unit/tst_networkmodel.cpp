@@ -1,6 +1,7 @@
 // Network data model: the 32-byte SSID limit, MAC address forms, a network's supplicant properties
 // and its reading from bus credentials; IP and soft-AP settings from bus maps, the soft-AP files,
 // the configuration store, the manager's bus maps and the generated-file writer.
+#include "ApDescription.h"
 #include "ConfigFileWriter.h"
 #include "LogExpect.h"
 #include "MacAddress.h"
@@ -87,6 +88,16 @@ private slots:
             expectLog(QtWarningMsg, QStringLiteral("SSID is too long: \"%1\", rejecting!")
                                         .arg(fromText ? input.toString() : QString::fromLatin1(bytes.toHex())));
         QCOMPARE((fromText ? Ssid::fromString(input.toString()) : Ssid::fromBytes(bytes)).toString(), text);
+    }
+
+    // Access points and MAC addresses as the daemon's log shows them; equal addresses hash alike.
+    void apAndMacInTheLog()
+    {
+        const MacAddress bssid = MacAddress::fromString("02:00:00:00:01:01");
+        QString text;
+        QDebug(&text) << ApDescription() << ApDescription(Ssid::fromString("Home"), SecurityType::WpaPsk, bssid, -45, 2437, {}) << bssid;
+        QCOMPARE(text, QStringLiteral(R"(Invalid Ap Ap ssid: "Home" bssid: "02:00:00:00:01:01" freq: 2437 "02:00:00:00:01:01" )"));
+        QCOMPARE(QSet<MacAddress>({bssid, MacAddress::fromBytes(QByteArray::fromHex("020000000101"))}).size(), 1);
     }
 
     // Hex keys go to the supplicant as bytes; passphrases and ASCII WEP keys stay text for it to quote.
