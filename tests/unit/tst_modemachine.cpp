@@ -134,8 +134,8 @@ private slots:
     // Connected property follows the connected states named.
     void stepsGiveCommands_data()
     {
-        QTest::addColumn<QString>("spec");
-        const auto row = [](const char *name, const QString &spec) { QTest::newRow(name) << spec; };
+        QTest::addColumn<QString>("cells");
+        const auto row = [](const char *name, const QString &cells) { QTest::newRow(name) << cells; };
         row("wired mode turns wireless off first; reports and WPS wait",
             "| Wired wired.running WpsPin | WiredMode WirelessDisabledState !WiredStateContainer | wireless disable");
         row("wired mode enables wired once wireless is off", "Wired | wireless.disabled | WiredWaitingState | wired enable;wireless disable");
@@ -193,8 +193,8 @@ private slots:
 
     void stepsGiveCommands()
     {
-        QFETCH(QString, spec);
-        const QStringList fields = spec.split('|');
+        QFETCH(QString, cells);
+        const QStringList fields = cells.split('|');
         for (const QString &token : fields[0].split(' ', Qt::SkipEmptyParts)) {
             step(token);
             settle();
